@@ -1,0 +1,155 @@
+#include "loc/reader.hpp"
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/platform.hpp"
+
+namespace {
+
+// Large enough for the longest counted string (32767 bytes) with room to spare,
+// small enough to keep the program's memory flat whatever the file's size.
+constexpr std::size_t kBufferSize = 256 * 1024;
+
+void Fail(LocInput& input, std::string reason = {}) {
+  input.failed = true;
+  input.failOffset = input.endOffset;
+  input.failReason = std::move(reason);
+}
+
+// Moves the unread bytes to the front of the buffer and reads more behind them
+// until `count` bytes are at hand or the file ends.
+bool Refill(LocInput& input, std::size_t count) {
+  if (input.failed) return false;
+  if (input.file < 0) {
+    Fail(input);
+    return false;
+  }
+  std::size_t kept = static_cast<std::size_t>(input.end - input.next);
+  std::memmove(input.buffer.data(), input.next, kept);
+  input.next = input.buffer.data();
+  input.end = input.next + kept;
+  while (kept < count) {
+    std::string error;
+    long got = platform::ReadSome(input.file, input.buffer.data() + kept,
+                                  input.buffer.size() - kept, error);
+    if (got <= 0) {
+      Fail(input, got < 0 ? error : std::string());
+      return false;
+    }
+    kept += static_cast<std::size_t>(got);
+    input.end += got;
+    input.endOffset += static_cast<std::uint64_t>(got);
+  }
+  return true;
+}
+
+// The one bounds check behind every read.
+inline bool Need(LocInput& input, std::size_t count) {
+  if (static_cast<std::size_t>(input.end - input.next) >= count && !input.failed) return true;
+  return Refill(input, count);
+}
+
+}  // namespace
+
+LocInput::~LocInput() {
+  CloseInput(*this);
+}
+
+void OpenInput(LocInput& input, const char* path) {
+  input.file = platform::OpenForReading(path, input.openError);
+  if (input.file < 0) return;
+  input.buffer.resize(kBufferSize);
+  input.next = input.end = input.buffer.data();
+  input.state = InputState::Open;
+}
+
+void OpenInputFromMemory(LocInput& input, const void* data, std::size_t size) {
+  input.file = -1;
+  input.next = static_cast<const unsigned char*>(data);
+  input.end = input.next + size;
+  input.endOffset = size;
+  input.state = InputState::Open;
+}
+
+bool IsInputOpen(const LocInput& input) {
+  return input.state == InputState::Open;
+}
+
+void CloseInput(LocInput& input) {
+  if (input.state != InputState::Open) return;
+  if (input.file >= 0) {
+    std::string ignored;
+    platform::CloseFile(input.file, ignored);
+    input.file = -1;
+  }
+  input.state = InputState::Closed;
+}
+
+std::uint64_t Offset(const LocInput& input) {
+  return input.endOffset - static_cast<std::uint64_t>(input.end - input.next);
+}
+
+std::int32_t ReadInt32(LocInput& input) {
+  if (!Need(input, 4)) return 0;
+  const unsigned char* b = input.next;
+  input.next += 4;
+  std::uint32_t value = std::uint32_t{b[0]} << 24 | std::uint32_t{b[1]} << 16 |
+                        std::uint32_t{b[2]} << 8 | std::uint32_t{b[3]};
+  return static_cast<std::int32_t>(value);
+}
+
+void ReadByte(LocInput& input) {
+  if (Need(input, 1)) ++input.next;
+}
+
+void SkipBytes(LocInput& input, std::uint64_t count) {
+  while (count > 0) {
+    if (!Need(input, 1)) return;
+    std::size_t atHand = static_cast<std::size_t>(input.end - input.next);
+    std::size_t step = static_cast<std::size_t>(std::min<std::uint64_t>(atHand, count));
+    input.next += step;
+    count -= step;
+  }
+}
+
+std::string_view ReadCountedString(LocInput& input) {
+  if (!Need(input, 2)) return {};
+  // A length of 0x8000 or more is negative and, like zero, means an empty string.
+  auto length = static_cast<std::int16_t>(input.next[0] << 8 | input.next[1]);
+  input.next += 2;
+  if (length <= 0) return {};
+  std::size_t size = static_cast<std::size_t>(length);
+  if (!Need(input, size)) return {};
+  std::string_view text(reinterpret_cast<const char*>(input.next), size);
+  input.next += size;
+  return text;
+}
+
+LocHeader ReadHeader(LocInput& input) {
+  LocHeader header;
+  header.version = ReadInt32(input);
+  header.languageCount = ReadInt32(input);
+  ReadByte(input);
+  header.stringCount = ReadInt32(input);
+  return header;
+}
+
+void SkipKeyTable(LocInput& input, std::int32_t stringCount) {
+  if (stringCount > 0) SkipBytes(input, 4 * static_cast<std::uint64_t>(stringCount));
+}
+
+void ReadLanguageDirectory(LocInput& input, std::int32_t languageCount, LanguageList& languages) {
+  for (std::int32_t i = 0; i < languageCount && !input.failed; ++i) {
+    std::string name(ReadCountedString(input));
+    SkipBytes(input, 4);
+    if (!input.failed) languages.push_back(std::move(name));
+  }
+}
+
+std::int32_t ReadBlockHead(LocInput& input) {
+  ReadByte(input);
+  SkipBytes(input, 4);
+  ReadCountedString(input);
+  return ReadInt32(input);
+}

@@ -1,0 +1,6 @@
+#include "run/run.hpp"
+
+int main() {
+  OpenInput(gLocInput, kLocFileName);
+  return RunExtraction();
+}

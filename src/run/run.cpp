@@ -1,0 +1,153 @@
+#include "run/run.hpp"
+
+#include <chrono>
+#include <cinttypes>
+#include <cstdarg>
+#include <string>
+
+#include "textout/textout.hpp"
+
+LocInput gLocInput;
+LanguageList gLanguageList;
+
+namespace {
+
+constexpr char kSeparator[] = "========================\n";
+
+// Every message is flushed at once, so a line without a line break (such as
+// "Extracting en...") is visible while the work it announces goes on.
+void Say(const RunTarget& target, const char* format, ...) {
+  if (target.console == nullptr) return;
+  va_list arguments;
+  va_start(arguments, format);
+  std::vfprintf(target.console, format, arguments);
+  va_end(arguments);
+  std::fflush(target.console);
+}
+
+void SayDamaged(const RunTarget& target, const LocInput& input, const std::string& where) {
+  auto offset = static_cast<unsigned long long>(input.failOffset);
+  if (input.failReason.empty()) {
+    Say(target, "\"%s\" is damaged: it ends at byte %llu, inside %s.\n", kLocFileName, offset,
+        where.c_str());
+  } else {
+    Say(target, "\"%s\" is damaged or unreadable: reading failed at byte %llu, inside %s: %s.\n",
+        kLocFileName, offset, where.c_str(), input.failReason.c_str());
+  }
+}
+
+// Reads one language block into its file. Returns false when the input ended
+// inside the block; the language's line has then been ended and reported.
+bool ExtractLanguage(LocInput& input, const std::string& name, const RunTarget& target,
+                     LanguageFile& file, ExtractResult& result) {
+  std::string shown = DisplayName(name);
+  Say(target, "Extracting %s...", shown.c_str());
+  OpenLanguageFile(file, target.folder, name);
+  std::int32_t count = ReadBlockHead(input);
+  const char* where = "the head of the block of language ";
+  if (!input.failed) {
+    where = "the strings of language ";
+    for (std::int32_t i = 0; i < count; ++i) {
+      ++result.strings;
+      std::string_view text = ReadCountedString(input);
+      if (input.failed) break;
+      WriteLine(file, text);
+      result.stringBytes += text.size();
+    }
+  }
+  if (input.failed) {
+    AbandonLanguageFile(file);
+    Say(target, " Failed!\n");
+    SayDamaged(target, input, where + shown);
+    return false;
+  }
+  CloseLanguageFile(file);
+  if (file.state == FileState::Done) {
+    Say(target, " Done!\n");
+    return true;
+  }
+  ++result.unwritten;
+  if (file.state == FileState::Refused) {
+    Say(target, " Skipped: unsafe file name\n");
+  } else {
+    Say(target, " Failed: %s\n", file.error.c_str());
+  }
+  return true;
+}
+
+}  // namespace
+
+ExtractResult ExtractLoc(LocInput& input, LanguageList& languages, const RunTarget& target) {
+  ExtractResult result;
+  Say(target, "Reading process started...\n");
+  LocHeader header = ReadHeader(input);
+  if (input.failed) {
+    SayDamaged(target, input, "the header");
+    result.damaged = true;
+    return result;
+  }
+  Say(target, "LOC File Version: %d\n", static_cast<int>(header.version));
+  Say(target, "Number of Languages: %d\n", static_cast<int>(header.languageCount));
+  Say(target, "Number of Strings: %d\n", static_cast<int>(header.stringCount));
+  if (header.stringCount < 0 || header.stringCount > kMaxStringCount) {
+    Say(target, "\"%s\" is damaged: string count %d is out of range.\n", kLocFileName,
+        static_cast<int>(header.stringCount));
+    result.damaged = true;
+    return result;
+  }
+  SkipKeyTable(input, header.stringCount);
+  if (input.failed) {
+    SayDamaged(target, input, "the key table");
+    result.damaged = true;
+    return result;
+  }
+  ReadLanguageDirectory(input, header.languageCount, languages);
+  if (input.failed) {
+    SayDamaged(target, input, "the language directory");
+    result.damaged = true;
+    return result;
+  }
+  Say(target, kSeparator);
+  LanguageFile file;
+  for (const std::string& name : languages) {
+    if (!ExtractLanguage(input, name, target, file, result)) {
+      result.damaged = true;
+      return result;
+    }
+  }
+  return result;
+}
+
+int RunExtraction() {
+  auto start = std::chrono::steady_clock::now();
+  RunTarget target{stdout, kOutputFolder};
+  Say(target, "Vornhold String Extractor\n");
+  Say(target, "Unpacks %s into one text file per language\n", kLocFileName);
+  Say(target, kSeparator);
+  if (!MakeFolder(kOutputFolder)) Say(target, "Folder %s could not be made\n", kOutputFolder);
+
+  int status = -1;
+  if (!IsInputOpen(gLocInput)) {
+    Say(target,
+        "\"%s\" could not be opened. Please make sure it isn't being used elsewhere on your "
+        "computer and that it is in the same folder as this program.",
+        kLocFileName);
+  } else {
+    ExtractResult result = ExtractLoc(gLocInput, gLanguageList, target);
+    CloseInput(gLocInput);
+    if (!result.damaged) {
+      auto elapsed = std::chrono::steady_clock::now() - start;
+      double seconds = static_cast<double>(
+                           std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count()) /
+                       1000.0;
+      Say(target, "Extracted %" PRId64 " strings in %.2fs seconds\n", result.strings, seconds);
+      if (result.unwritten > 0) {
+        Say(target, "%d languages could not be written.\n", result.unwritten);
+      }
+      status = result.unwritten > 0 ? 1 : 0;
+    }
+  }
+  Say(target, "\nPress enter to exit...");
+  std::getchar();
+  return status;
+}

@@ -1,0 +1,56 @@
+// The output folder and the language files in it.
+//
+// A language file is written to a new temporary file in the folder and put in
+// place of "<name>.txt" only once it is complete, so an earlier file is never
+// left half-overwritten. Every LF byte, inside a string or ending its line, is
+// stored as CR LF on every system.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+enum class FileState {
+  Closed,   // nothing open
+  Writing,  // a temporary file is open and all is well
+  Discard,  // lines are counted but go nowhere
+  Refused,  // the name cannot be a file name; nothing is written
+  Failed,   // creating or writing failed; `error` says why
+  Done,     // the file is complete and in place
+};
+
+struct LanguageFile {
+  FileState state = FileState::Closed;
+  int file = -1;
+  std::string tempPath;
+  std::string finalPath;
+  std::string error;
+  std::vector<char> buffer;  // kept from one language to the next
+  std::size_t used = 0;
+  std::uint64_t bytesWritten = 0;
+};
+
+// Returns true when a folder of that name exists afterwards.
+bool MakeFolder(const char* name);
+
+// True when `name` is one plain file name on both Windows and POSIX systems:
+// no separators, drive or stream colons, wildcards, quotes, control bytes, and
+// no Windows device name such as CON or LPT1.
+bool IsSafeFileName(std::string_view name);
+
+// The name as it can be shown on a console: control bytes appear as \xHH.
+std::string DisplayName(std::string_view name);
+
+// Starts "<folder>/<name>.txt". With a null folder the lines go nowhere (they
+// are only counted). The caller goes on whatever the resulting state is.
+void OpenLanguageFile(LanguageFile& file, const char* folder, std::string_view name);
+
+void WriteLine(LanguageFile& file, std::string_view text);
+
+// Finishes the file: Done when it is complete and in place, else Failed (and
+// any earlier file of that name is left as it was). Refused stays Refused.
+void CloseLanguageFile(LanguageFile& file);
+
+// Drops an unfinished file without touching any earlier one.
+void AbandonLanguageFile(LanguageFile& file);

@@ -1,0 +1,378 @@
+// Runs the built program as a user would: in a fresh folder holding a LOC file
+// made by the builder, checking the console text, every byte in "Output" and
+// the exit status. The program is named on the command line (--program PATH),
+// so the same tests run against every build of it.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <regex>
+
+#include "locbuild/loc_builder.hpp"
+#include "support/files.hpp"
+#include "support/program_runner.hpp"
+
+using locbuild::Bytes;
+using Files = std::map<std::string, std::string>;
+
+namespace {
+
+std::string gProgram;
+
+const std::string kBanner =
+    "Vornhold String Extractor\n"
+    "Unpacks languages.loc into one text file per language\n"
+    "========================\n";
+const std::string kSeparator = "========================\n";
+const std::string kPrompt = "\nPress enter to exit...";
+const std::string kMissing =
+    "\"languages.loc\" could not be opened. Please make sure it isn't being used elsewhere on your "
+    "computer and that it is in the same folder as this program.";
+constexpr int kDamagedStatus = 255;  // -1 as a shell sees it
+constexpr std::int32_t kMaxKeys = 1'073'741'823;
+
+std::string Header(int version, int languages, int strings) {
+  return "Reading process started...\nLOC File Version: " + std::to_string(version) +
+         "\nNumber of Languages: " + std::to_string(languages) +
+         "\nNumber of Strings: " + std::to_string(strings) + "\n";
+}
+
+std::string Summary(int strings) {
+  return "Extracted " + std::to_string(strings) + " strings in 0.00s seconds\n";
+}
+
+// The elapsed time is the one part of the console text that varies.
+std::string WithoutTime(const std::string& console) {
+  static const std::regex time(R"(strings in [0-9]+\.[0-9][0-9]s seconds)");
+  return std::regex_replace(console, time, "strings in 0.00s seconds");
+}
+
+// The 70-byte file with languages en and fr, one key and one string each.
+Bytes WorkedExample() {
+  locbuild::LocFile loc;
+  loc.version = 2;
+  loc.keys = {0x12345678};
+  loc.languages = {{"en", {"Hi"}, 0x10}, {"fr", {"Salut"}, 0x10}};
+  return locbuild::BuildLoc(loc);
+}
+
+class Extract : public ::testing::Test {
+ protected:
+  TempFolder work{"work"};
+  TempFolder side{"side"};
+
+  fs::path Output() const { return work.path / "Output"; }
+  void PutLoc(const Bytes& bytes) { WriteBytes(work.path / "languages.loc", bytes); }
+  void PutOutputFile(const std::string& name, const std::string& bytes) {
+    fs::create_directories(Output());
+    WriteBytes(Output() / name, bytes);
+  }
+
+  // Feeds `input` to the program's standard input; nullptr feeds nothing at all.
+  ProgramRun Run(const char* input = "\n") {
+    std::string stdinPath;
+    if (input != nullptr) {
+      stdinPath = (side.path / "stdin.txt").string();
+      WriteBytes(stdinPath, input);
+    }
+    ProgramRun run = RunProgram(gProgram, work.path.string(), stdinPath,
+                                (side.path / "console.txt").string(), 30);
+    EXPECT_FALSE(run.timedOut);
+    EXPECT_FALSE(run.killedBySignal);
+    run.console = WithoutTime(run.console);
+    return run;
+  }
+  Files OutputFiles() const { return fs::exists(Output()) ? Snapshot(Output()) : Files{}; }
+};
+
+TEST_F(Extract, WorkedExampleGivesExactConsoleAndFiles) {
+  Bytes loc = WorkedExample();
+  ASSERT_EQ(loc.size(), 70u);
+  PutLoc(loc);
+  ProgramRun run = Run();
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_EQ(run.console, kBanner + Header(2, 2, 1) + kSeparator + "Extracting en... Done!\n" +
+                             "Extracting fr... Done!\n" + Summary(2) + kPrompt);
+  EXPECT_EQ(OutputFiles(), (Files{{"en.txt", "Hi\r\n"}, {"fr.txt", "Salut\r\n"}}));
+}
+
+TEST_F(Extract, MissingInputIsReportedAfterTheFolderIsMade) {
+  ProgramRun run = Run(nullptr);
+  EXPECT_EQ(run.exitStatus, kDamagedStatus);
+  EXPECT_EQ(run.console, kBanner + kMissing + kPrompt);
+  EXPECT_TRUE(fs::is_directory(Output()));
+  EXPECT_EQ(OutputFiles(), Files{});
+}
+
+TEST_F(Extract, ZeroOrNegativeLanguageCountExtractsNothing) {
+  for (int count : {0, -5}) {
+    Bytes loc;
+    locbuild::PutHeader(loc, 7, count, 0);
+    loc += "trailing bytes are never read";
+    PutLoc(loc);
+    ProgramRun run = Run();
+    EXPECT_EQ(run.exitStatus, 0);
+    EXPECT_EQ(run.console, kBanner + Header(7, count, 0) + kSeparator + Summary(0) + kPrompt);
+    EXPECT_EQ(OutputFiles(), Files{});
+  }
+}
+
+TEST_F(Extract, BlocksAreReadAsTheirOwnCountsSay) {
+  // Header claims 9 strings; the blocks hold 3 in all. Counts of 0 and -4 give
+  // empty files; a name may repeat (the later block wins) or be empty.
+  Bytes loc;
+  locbuild::PutHeader(loc, 1, 5, 2);
+  locbuild::PutInt32(loc, 1);
+  locbuild::PutInt32(loc, 2);
+  for (const char* name : {"a", "b", "a", "", "c"}) {
+    locbuild::PutCountedString(loc, name);
+    locbuild::PutInt32(loc, 0);
+  }
+  locbuild::PutBlockHead(loc, "a", 1);
+  locbuild::PutCountedString(loc, "first a");
+  locbuild::PutBlockHead(loc, "b", 0);
+  locbuild::PutBlockHead(loc, "a", 1);
+  locbuild::PutCountedString(loc, "second a");
+  locbuild::PutBlockHead(loc, "", -4);
+  locbuild::PutBlockHead(loc, "c", 1);
+  // A negative length prefix is an empty string of two bytes.
+  locbuild::PutLength(loc, 0xFFFF);
+  PutLoc(loc);
+  ProgramRun run = Run();
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_EQ(run.console, kBanner + Header(1, 5, 2) + kSeparator + "Extracting a... Done!\n" +
+                             "Extracting b... Done!\n" + "Extracting a... Done!\n" +
+                             "Extracting ... Done!\n" + "Extracting c... Done!\n" + Summary(3) +
+                             kPrompt);
+  EXPECT_EQ(OutputFiles(),
+            (Files{{"a.txt", "second a\r\n"}, {"b.txt", ""}, {".txt", ""}, {"c.txt", "\r\n"}}));
+}
+
+TEST_F(Extract, StringBytesAreKeptAndEveryLfBecomesCrLf) {
+  const std::string strings[] = {std::string("nul\0byte", 8), "two\nlines", "cr\rstays", "",
+                                 "caf\xC3\xA9 \xFF"};
+  locbuild::LocFile loc;
+  loc.keys = {1};
+  loc.languages = {
+      {"Fran\xE7"
+       "ais",
+       {std::begin(strings), std::end(strings)}}};
+  PutLoc(locbuild::BuildLoc(loc));
+  ProgramRun run = Run();
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_EQ(OutputFiles(), (Files{{"Fran\xE7"
+                                   "ais.txt",
+                                   std::string("nul\0byte\r\n", 10) +
+                                       "two\r\nlines\r\ncr\rstays\r\n\r\ncaf\xC3\xA9 \xFF\r\n"}}));
+}
+
+TEST_F(Extract, SecondRunReplacesLanguageFilesAndLeavesOthersAlone) {
+  PutOutputFile("en.txt", "an older and much longer text\r\n");
+  PutOutputFile("notes.txt", "mine");
+  PutLoc(WorkedExample());
+  EXPECT_EQ(Run().exitStatus, 0);
+  EXPECT_EQ(Run().exitStatus, 0);
+  EXPECT_EQ(OutputFiles(),
+            (Files{{"en.txt", "Hi\r\n"}, {"fr.txt", "Salut\r\n"}, {"notes.txt", "mine"}}));
+}
+
+TEST_F(Extract, ClosedStandardInputEndsTheWaitAtOnce) {
+  PutLoc(WorkedExample());
+  ProgramRun run = Run(nullptr);
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_EQ(OutputFiles(), (Files{{"en.txt", "Hi\r\n"}, {"fr.txt", "Salut\r\n"}}));
+}
+
+TEST_F(Extract, FileCutShortAnywhereIsReportedAndKeepsEarlierFiles) {
+  const Bytes whole = WorkedExample();
+  for (std::size_t size = 0; size < whole.size(); ++size) {
+    SCOPED_TRACE("file cut to " + std::to_string(size) + " bytes");
+    fs::remove_all(Output());
+    PutOutputFile("en.txt", "old en\r\n");
+    PutOutputFile("fr.txt", "old fr\r\n");
+    PutLoc(whole.substr(0, size));
+    ProgramRun run = Run();
+    EXPECT_EQ(run.exitStatus, kDamagedStatus);
+    EXPECT_NE(run.console.find("\"languages.loc\" is damaged: it ends at byte " +
+                               std::to_string(size) + ", inside "),
+              std::string::npos)
+        << run.console;
+    EXPECT_EQ(run.console.find("Extracted "), std::string::npos);
+    // en's block is complete from byte 50 on; fr's never is.
+    EXPECT_EQ(OutputFiles(),
+              (Files{{"en.txt", size >= 50 ? "Hi\r\n" : "old en\r\n"}, {"fr.txt", "old fr\r\n"}}));
+  }
+}
+
+TEST_F(Extract, CutInsideALanguageEndsItsLineFirst) {
+  PutLoc(WorkedExample().substr(0, 63));
+  ProgramRun run = Run();
+  EXPECT_EQ(run.exitStatus, kDamagedStatus);
+  EXPECT_EQ(run.console, kBanner + Header(2, 2, 1) + kSeparator + "Extracting en... Done!\n" +
+                             "Extracting fr... Failed!\n" +
+                             "\"languages.loc\" is damaged: it ends at byte 63, inside the "
+                             "strings of language fr.\n" +
+                             kPrompt);
+}
+
+TEST_F(Extract, HugeCountsInAShortFileEndAtTheData) {
+  struct Case {
+    const char* what;
+    Bytes loc;
+    const char* where;
+  };
+  Bytes manyLanguages, manyKeys, manyStrings;
+  locbuild::PutHeader(manyLanguages, 1, 0x7FFFFFFF, 0);
+  locbuild::PutCountedString(manyLanguages, "en");
+  locbuild::PutInt32(manyLanguages, 0);
+  locbuild::PutHeader(manyKeys, 1, 1, kMaxKeys);
+  locbuild::PutInt32(manyKeys, 5);
+  locbuild::PutHeader(manyStrings, 1, 1, 0);
+  locbuild::PutCountedString(manyStrings, "en");
+  locbuild::PutInt32(manyStrings, 0);
+  locbuild::PutBlockHead(manyStrings, "en", 0x7FFFFFFF);
+  locbuild::PutCountedString(manyStrings, "only one");
+  locbuild::PutLength(manyStrings, 0x7FFF);
+  manyStrings += "short";
+  const Case cases[] = {
+      {"language count", manyLanguages, "the language directory."},
+      {"key count", manyKeys, "the key table."},
+      {"block string count", manyStrings, "the strings of language en."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(Output());
+    PutLoc(c.loc);
+    ProgramRun run = Run();
+    EXPECT_EQ(run.exitStatus, kDamagedStatus);
+    EXPECT_NE(run.console.find("is damaged: it ends at byte " + std::to_string(c.loc.size()) +
+                               ", inside " + c.where),
+              std::string::npos)
+        << run.console;
+    EXPECT_EQ(OutputFiles(), Files{});
+  }
+}
+
+TEST_F(Extract, StringCountOutOfRangeIsReportedBeforeTheKeyTable) {
+  for (std::int32_t count : {-1, kMaxKeys + 1}) {
+    Bytes loc;
+    locbuild::PutHeader(loc, 2, 1, count);
+    PutLoc(loc);
+    ProgramRun run = Run();
+    EXPECT_EQ(run.exitStatus, kDamagedStatus);
+    EXPECT_EQ(run.console, kBanner + Header(2, 1, count) +
+                               "\"languages.loc\" is damaged: string count " +
+                               std::to_string(count) + " is out of range.\n" + kPrompt);
+  }
+}
+
+TEST_F(Extract, UnsafeNamesAreSkippedAndWriteNothingAnywhere) {
+  const std::string hostile[] = {"../escape",
+                                 "..\\escape",
+                                 "C:escape",
+                                 "/tmp/escape",
+                                 "sub/dir",
+                                 "CON",
+                                 "nul.txt",
+                                 "lpt1 ",
+                                 "a*b",
+                                 "bell\x07",
+                                 std::string("nul\0byte", 8)};
+  locbuild::LocFile loc;
+  for (const std::string& name : hostile) loc.languages.push_back({name, {"x"}});
+  loc.languages.push_back({"ok", {"fine"}});
+  PutLoc(locbuild::BuildLoc(loc));
+  ProgramRun run = Run();
+  EXPECT_EQ(run.exitStatus, 1);
+  EXPECT_NE(run.console.find("Extracting bell\\x07... Skipped: unsafe file name\n"),
+            std::string::npos);
+  EXPECT_NE(run.console.find("Extracting nul\\x00byte... Skipped: unsafe file name\n"),
+            std::string::npos);
+  EXPECT_NE(run.console.find("Extracting ../escape... Skipped: unsafe file name\n"),
+            std::string::npos);
+  EXPECT_NE(run.console.find("Extracting ok... Done!\n" + Summary(12) +
+                             "11 languages could not be written.\n" + kPrompt),
+            std::string::npos)
+      << run.console;
+  Files everything = Snapshot(work.path);
+  everything.erase("languages.loc");
+  EXPECT_EQ(everything, (Files{{"Output", "<folder>"}, {"Output/ok.txt", "fine\r\n"}}));
+}
+
+TEST_F(Extract, FileNamedOutputMakesEveryLanguageFail) {
+  WriteBytes(Output(), "not a folder");
+  PutLoc(WorkedExample());
+  ProgramRun run = Run();
+  EXPECT_EQ(run.exitStatus, 1);
+  EXPECT_EQ(run.console.substr(0, kBanner.size()), kBanner);
+  std::regex expected(kBanner + "Folder Output could not be made\n" +
+                      R"(Reading process started\.\.\.
+(.|\n)*Extracting en\.\.\. Failed: [^\n]+
+Extracting fr\.\.\. Failed: [^\n]+
+Extracted 2 strings in 0\.00s seconds
+2 languages could not be written\.
+)" + "\nPress enter to exit\\.\\.\\.");
+  EXPECT_TRUE(std::regex_match(run.console, expected)) << run.console;
+  EXPECT_EQ(ReadBytes(Output()), "not a folder");
+}
+
+TEST_F(Extract, SymbolicLinkAtATargetIsReplacedNotWrittenThrough) {
+#ifdef _WIN32
+  GTEST_SKIP() << "symbolic links need rights that a Windows test run does not have";
+#else
+  WriteBytes(work.path / "victim.txt", "keep me");
+  fs::create_directories(Output());
+  fs::create_symlink("../victim.txt", Output() / "en.txt");
+  PutLoc(WorkedExample());
+  EXPECT_EQ(Run().exitStatus, 0);
+  EXPECT_EQ(ReadBytes(work.path / "victim.txt"), "keep me");
+  EXPECT_FALSE(fs::is_symlink(Output() / "en.txt"));
+  EXPECT_EQ(OutputFiles(), (Files{{"en.txt", "Hi\r\n"}, {"fr.txt", "Salut\r\n"}}));
+#endif
+}
+
+TEST_F(Extract, FullDiskFailsTheLanguageAndKeepsItsEarlierFile) {
+#ifdef _WIN32
+  GTEST_SKIP() << "a small file system to fill needs a Linux tmpfs mount";
+#else
+  // The LOC file stays outside the small file system; only "Output" is on it.
+  fs::path disk = work.path / "disk";
+  fs::create_directories(disk);
+  std::string mount = "mount -t tmpfs -o size=256k tmpfs '" + disk.string() + "' 2>/dev/null";
+  if (std::system(mount.c_str()) != 0) GTEST_SKIP() << "cannot mount a tmpfs here (needs root)";
+  struct Unmount {
+    std::string command;
+    ~Unmount() { [[maybe_unused]] int ignored = std::system(command.c_str()); }
+  } unmount{"umount '" + disk.string() + "'"};
+
+  const std::string lines(32000, '\n');  // each doubles to 64000 bytes on disk
+  locbuild::LocFile loc;
+  loc.languages = {{"small", {"fits"}}, {"big", {lines, lines, lines, lines, lines}}};
+  WriteBytes(side.path / "languages.loc", locbuild::BuildLoc(loc));
+  fs::create_symlink(side.path / "languages.loc", disk / "languages.loc");
+  fs::create_directories(disk / "Output");
+  WriteBytes(disk / "Output" / "big.txt", "earlier big\r\n");
+
+  ProgramRun run =
+      RunProgram(gProgram, disk.string(), "", (side.path / "console.txt").string(), 30);
+  EXPECT_EQ(run.exitStatus, 1);
+  EXPECT_NE(run.console.find("Extracting small... Done!\nExtracting big... Failed: "),
+            std::string::npos)
+      << run.console;
+  EXPECT_EQ(Snapshot(disk / "Output"),
+            (Files{{"small.txt", "fits\r\n"}, {"big.txt", "earlier big\r\n"}}));
+#endif
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  for (int i = 1; i + 1 < argc; ++i) {
+    if (std::string(argv[i]) == "--program") gProgram = fs::absolute(argv[i + 1]).string();
+  }
+  if (gProgram.empty()) {
+    std::fprintf(stderr, "usage: e2e_test --program PATH_TO_PROGRAM\n");
+    return 2;
+  }
+  return RUN_ALL_TESTS();
+}

@@ -1,0 +1,24 @@
+// Temporary folders and whole-file reads and writes for the tests.
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <string>
+
+namespace fs = std::filesystem;
+
+// A fresh, empty folder that is removed with everything in it at the end.
+struct TempFolder {
+  explicit TempFolder(const std::string& label);
+  ~TempFolder();
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+  fs::path path;
+};
+
+void WriteBytes(const fs::path& path, const std::string& bytes);
+std::string ReadBytes(const fs::path& path);
+
+// Every entry below `folder`, by relative path: a file's bytes, "<folder>" for a
+// folder, "<link>" for a symbolic link.
+std::map<std::string, std::string> Snapshot(const fs::path& folder);

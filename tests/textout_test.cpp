@@ -1,0 +1,121 @@
+#include <gtest/gtest.h>
+
+#include "support/files.hpp"
+#include "textout/textout.hpp"
+
+namespace {
+
+using Files = std::map<std::string, std::string>;
+
+TEST(SafeFileName, AcceptsPlainNamesInAnyCodePage) {
+  for (std::string name : {"en", "", ".hidden", "pt.BR",
+                           "Fran\xE7"
+                           "ais",
+                           "CONSOLE", "COM10", "nul-free", "lpt", ". .", "a b"}) {
+    EXPECT_TRUE(IsSafeFileName(name)) << name;
+  }
+}
+
+TEST(SafeFileName, RefusesPathsWildcardsControlBytesAndDevices) {
+  for (std::string name :
+       {"a/b",    "..\\up",   "C:x",   "x:stream", "*",   "a?",    "\"q\"",   "<",
+        ">",      "|",        "tab\t", "del\x7F",  "CON", "con",   "Con.txt", "NUL ",
+        "nul .x", "lpt9.log", "COM1",  "aux",      "PRN", "CONIN$"}) {
+    EXPECT_FALSE(IsSafeFileName(name)) << name;
+  }
+  EXPECT_FALSE(IsSafeFileName(std::string("a\0b", 3)));
+}
+
+TEST(DisplayName, ShowsControlBytesAsHex) {
+  EXPECT_EQ(DisplayName(std::string("a\0b\x1F\x7F\xE9", 6)), "a\\x00b\\x1F\\x7F\xE9");
+}
+
+class LanguageFileTest : public ::testing::Test {
+ protected:
+  TempFolder folder{"textout"};
+  std::string Folder() const { return folder.path.string(); }
+  Files Contents() const { return Snapshot(folder.path); }
+};
+
+TEST_F(LanguageFileTest, LinesEndInCrLfAndLfInsideBecomesCrLf) {
+  LanguageFile file;
+  OpenLanguageFile(file, Folder().c_str(), "en");
+  ASSERT_EQ(file.state, FileState::Writing);
+  for (std::string text :
+       {std::string("a\0b", 3), std::string("x\ny\n"), std::string("\r"), std::string()}) {
+    WriteLine(file, text);
+  }
+  CloseLanguageFile(file);
+  EXPECT_EQ(file.state, FileState::Done);
+  EXPECT_EQ(Contents(), (Files{{"en.txt", std::string("a\0b\r\nx\r\ny\r\n\r\n\r\r\n\r\n", 18)}}));
+}
+
+TEST_F(LanguageFileTest, LargeOutputPassesThroughTheBufferWhole) {
+  std::string expected;
+  LanguageFile file;
+  OpenLanguageFile(file, Folder().c_str(), "big");
+  for (int i = 0; i < 40; ++i) {
+    std::string text(32767, static_cast<char>('A' + i % 26));
+    text[static_cast<std::size_t>(i) * 800] = '\n';
+    WriteLine(file, text);
+    expected += text.substr(0, static_cast<std::size_t>(i) * 800) + "\r\n" +
+                text.substr(static_cast<std::size_t>(i) * 800 + 1) + "\r\n";
+  }
+  CloseLanguageFile(file);
+  ASSERT_EQ(file.state, FileState::Done);
+  EXPECT_EQ(ReadBytes(folder.path / "big.txt"), expected);
+}
+
+TEST_F(LanguageFileTest, AbandonedFileLeavesTheEarlierOneAndNoTemporary) {
+  WriteBytes(folder.path / "en.txt", "earlier");
+  LanguageFile file;
+  OpenLanguageFile(file, Folder().c_str(), "en");
+  WriteLine(file, "half");
+  AbandonLanguageFile(file);
+  EXPECT_EQ(Contents(), (Files{{"en.txt", "earlier"}}));
+}
+
+TEST_F(LanguageFileTest, TargetThatCannotBeReplacedFailsWithAReason) {
+  fs::create_directories(folder.path / "en.txt" / "inside");
+  LanguageFile file;
+  OpenLanguageFile(file, Folder().c_str(), "en");
+  WriteLine(file, "text");
+  CloseLanguageFile(file);
+  EXPECT_EQ(file.state, FileState::Failed);
+  EXPECT_FALSE(file.error.empty());
+  EXPECT_EQ(Contents(), (Files{{"en.txt", "<folder>"}, {"en.txt/inside", "<folder>"}}));
+}
+
+TEST_F(LanguageFileTest, RefusedAndDiscardedFilesWriteNothing) {
+  LanguageFile refused, discarded;
+  OpenLanguageFile(refused, Folder().c_str(), "../up");
+  OpenLanguageFile(discarded, nullptr, "en");
+  WriteLine(refused, "x");
+  WriteLine(discarded, "a\nb");
+  CloseLanguageFile(refused);
+  CloseLanguageFile(discarded);
+  EXPECT_EQ(refused.state, FileState::Refused);
+  EXPECT_EQ(discarded.state, FileState::Done);
+  EXPECT_EQ(discarded.bytesWritten, 6u);
+  EXPECT_EQ(Contents(), Files{});
+}
+
+TEST_F(LanguageFileTest, MissingFolderFails) {
+  LanguageFile file;
+  OpenLanguageFile(file, (folder.path / "absent").string().c_str(), "en");
+  EXPECT_EQ(file.state, FileState::Failed);
+  CloseLanguageFile(file);
+  EXPECT_EQ(file.state, FileState::Failed);
+  EXPECT_FALSE(file.error.empty());
+}
+
+TEST(MakeFolder, MakesOrFindsAFolderButNotAFile) {
+  TempFolder folder("folder");
+  std::string made = (folder.path / "Output").string();
+  EXPECT_TRUE(MakeFolder(made.c_str()));
+  EXPECT_TRUE(MakeFolder(made.c_str()));
+  WriteBytes(folder.path / "file", "x");
+  EXPECT_FALSE(MakeFolder((folder.path / "file").string().c_str()));
+}
+
+}  // namespace

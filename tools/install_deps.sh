@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building and testing need, only when missing.
+# Usage: tools/install_deps.sh [native] [windows] [fuzz]
+set -euo pipefail
+
+want=("$@")
+[ ${#want[@]} -gt 0 ] || want=(native)
+
+packages=()
+need() { dpkg -s "$1" >/dev/null 2>&1 || packages+=("$1"); }
+for kind in "${want[@]}"; do
+  case "$kind" in
+    native) need cmake; need ninja-build; need g++; need googletest ;;
+    windows) need g++-mingw-w64-i686; need wine; need wine32:i386 ;;
+    fuzz) need clang; need libclang-rt-14-dev ;;
+    *) echo "install_deps: unknown kind '$kind'" >&2; exit 2 ;;
+  esac
+done
+[ ${#packages[@]} -gt 0 ] || exit 0
+
+sudo=()
+[ "$(id -u)" -eq 0 ] || sudo=(sudo)
+if printf '%s\n' "${packages[@]}" | grep -q ':i386$' &&
+   ! dpkg --print-foreign-architectures | grep -qx i386; then
+  "${sudo[@]}" dpkg --add-architecture i386
+fi
+echo "Installing: ${packages[*]}"
+"${sudo[@]}" apt-get update -qq
+DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${packages[@]}"
