@@ -1,5 +1,5 @@
 # Rebuilds the example LOC file and compares it with the bundled one.
-execute_process(COMMAND ${CMAKE_CROSSCOMPILING_EMULATOR} ${MAKER} ${ACTUAL} RESULT_VARIABLE status)
+execute_process(COMMAND ${EMULATOR} ${MAKER} ${ACTUAL} RESULT_VARIABLE status)
 if(NOT status EQUAL 0)
   message(FATAL_ERROR "make_example failed: ${status}")
 endif()

@@ -26,7 +26,7 @@ bool WriteAll(int file, const void* data, std::size_t size, std::string& error);
 bool CloseFile(int file, std::string& error);
 
 // Puts `from` in the place of `to`, replacing a file (or link) standing there.
-bool ReplaceFile(const char* from, const char* to, std::string& error);
+bool MoveIntoPlace(const char* from, const char* to, std::string& error);
 
 void RemoveFile(const char* path);
 

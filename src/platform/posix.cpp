@@ -74,7 +74,7 @@ bool CloseFile(int file, std::string& error) {
   return false;
 }
 
-bool ReplaceFile(const char* from, const char* to, std::string& error) {
+bool MoveIntoPlace(const char* from, const char* to, std::string& error) {
   if (std::rename(from, to) == 0) return true;
   error = ErrorText(errno);
   return false;

@@ -75,7 +75,7 @@ bool CloseFile(int file, std::string& error) {
   return false;
 }
 
-bool ReplaceFile(const char* from, const char* to, std::string& error) {
+bool MoveIntoPlace(const char* from, const char* to, std::string& error) {
   // rename() refuses to replace an existing file on Windows.
   if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING)) return true;
   error = WindowsErrorText(GetLastError());

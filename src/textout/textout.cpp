@@ -79,7 +79,7 @@ int CreateTemporaryFile(const char* folder, std::string& path, std::string& erro
   return -1;
 }
 
-void CloseHandle(LanguageFile& file, std::string& error) {
+void CloseTemporary(LanguageFile& file, std::string& error) {
   if (file.file < 0) return;
   bool closed = platform::CloseFile(file.file, error);
   file.file = -1;
@@ -154,9 +154,9 @@ void CloseLanguageFile(LanguageFile& file) {
   if (file.state == FileState::Refused) return;
   Flush(file);
   std::string error;
-  CloseHandle(file, error);
+  CloseTemporary(file, error);
   if (file.state == FileState::Writing) {
-    if (platform::ReplaceFile(file.tempPath.c_str(), file.finalPath.c_str(), error)) {
+    if (platform::MoveIntoPlace(file.tempPath.c_str(), file.finalPath.c_str(), error)) {
       file.state = FileState::Done;
       return;
     }
@@ -170,7 +170,7 @@ void CloseLanguageFile(LanguageFile& file) {
 
 void AbandonLanguageFile(LanguageFile& file) {
   std::string ignored;
-  CloseHandle(file, ignored);
+  CloseTemporary(file, ignored);
   if (!file.tempPath.empty()) platform::RemoveFile(file.tempPath.c_str());
   file.tempPath.clear();
   file.state = FileState::Closed;

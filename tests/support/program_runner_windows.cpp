@@ -1,0 +1,48 @@
+#include <windows.h>
+
+#include "program_runner.hpp"
+
+namespace {
+
+HANDLE OpenInheritable(const std::string& path, bool forWriting) {
+  SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  return CreateFileA(path.c_str(), forWriting ? GENERIC_WRITE : GENERIC_READ,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                     forWriting ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+}  // namespace
+
+ProgramRun RunChild(const std::string& program, const std::string& folder,
+                    const std::string& stdinPath, const std::string& consolePath,
+                    int timeoutSeconds) {
+  ProgramRun run;
+  HANDLE in = OpenInheritable(stdinPath.empty() ? "NUL" : stdinPath, false);
+  HANDLE out = OpenInheritable(consolePath, true);
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = in;
+  startup.hStdOutput = out;
+  startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  PROCESS_INFORMATION process{};
+  std::string commandLine = "\"" + program + "\"";
+  BOOL started = CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0,
+                                nullptr, folder.c_str(), &startup, &process);
+  CloseHandle(in);
+  CloseHandle(out);
+  if (!started) return run;
+  DWORD waited = WaitForSingleObject(process.hProcess, static_cast<DWORD>(timeoutSeconds) * 1000);
+  if (waited == WAIT_TIMEOUT) {
+    TerminateProcess(process.hProcess, 1);
+    WaitForSingleObject(process.hProcess, INFINITE);
+    run.timedOut = true;
+  } else {
+    DWORD code = 0;
+    GetExitCodeProcess(process.hProcess, &code);
+    run.exitStatus = static_cast<int>(code & 0xFF);
+  }
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return run;
+}
