@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "locbuild/loc_builder.hpp"
 #include "support/files.hpp"
 #include "textout/textout.hpp"
 
@@ -48,6 +49,32 @@ TEST_F(LanguageFileTest, LinesEndInCrLfAndLfInsideBecomesCrLf) {
   CloseLanguageFile(file);
   EXPECT_EQ(file.state, FileState::Done);
   EXPECT_EQ(Contents(), (Files{{"en.txt", std::string("a\0b\r\nx\r\ny\r\n\r\n\r\r\n\r\n", 18)}}));
+}
+
+// Lines are converted many bytes at a time; every length around those steps,
+// with LFs at every place, must come out as the byte-by-byte rule says.
+TEST_F(LanguageFileTest, EveryLengthAndLfPlacementConvertsExactly) {
+  std::vector<std::string> lines;
+  for (std::size_t size = 0; size <= 50; ++size) {
+    std::string text(size, 'x');
+    for (std::size_t i = 0; i < size; ++i) text[i] = static_cast<char>('a' + (i * 7 + size) % 26);
+    lines.push_back(text);
+    for (std::size_t at = 0; at < size; ++at) {
+      std::string one = text;
+      one[at] = '\n';
+      lines.push_back(one);
+      std::string two = one;
+      two[(at * 5 + 3) % size] = '\n';
+      lines.push_back(two);
+    }
+    lines.push_back(std::string(size, '\n'));
+  }
+  LanguageFile file;
+  OpenLanguageFile(file, Folder().c_str(), "mix");
+  for (const std::string& line : lines) WriteLine(file, line);
+  CloseLanguageFile(file);
+  ASSERT_EQ(file.state, FileState::Done);
+  EXPECT_EQ(ReadBytes(folder.path / "mix.txt"), locbuild::ExpectedText(lines));
 }
 
 TEST_F(LanguageFileTest, LargeOutputPassesThroughTheBufferWhole) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdio>
 #include <cstring>
 
@@ -9,8 +10,12 @@
 
 namespace {
 
-// Writes of this size cost the least system time per byte.
-constexpr std::size_t kBufferSize = 256 * 1024;
+// Writes are of one size, 256 KiB, which costs the least system time per byte.
+// The buffer has room for one more line beyond that: the longest string
+// (32767 bytes, all LF) takes 65536 bytes with its line end.
+constexpr std::size_t kWriteSize = 256 * 1024;
+constexpr std::size_t kLongestLine = 2 * 32767 + 2;
+constexpr std::size_t kStoreSlack = 16;  // a line's last store may reach this far past it
 
 constexpr std::array<std::string_view, 24> kDeviceNames = {
     "CON",  "PRN",  "AUX",  "NUL",  "COM1", "COM2", "COM3",   "COM4",
@@ -42,26 +47,82 @@ void Fail(LanguageFile& file, std::string error) {
   file.error = std::move(error);
 }
 
-void Flush(LanguageFile& file) {
-  if (file.state == FileState::Writing && file.used > 0) {
+// Writes out the first `size` bytes of the buffer and keeps the rest.
+void WriteOut(LanguageFile& file, std::size_t size) {
+  if (file.state == FileState::Writing && size > 0) {
     std::string error;
-    if (!platform::WriteAll(file.file, file.buffer.data(), file.used, error)) Fail(file, error);
+    if (!platform::WriteAll(file.file, file.buffer.data(), size, error)) Fail(file, error);
   }
-  file.used = 0;
+  std::memmove(file.buffer.data(), file.buffer.data() + size, file.used - size);
+  file.used -= size;
 }
 
-void Put(LanguageFile& file, const char* data, std::size_t size) {
-  file.bytesWritten += size;
-  if (file.state == FileState::Discard) return;
-  while (size > 0) {
-    if (file.used == file.buffer.size()) Flush(file);
-    if (file.state != FileState::Writing) return;
-    std::size_t step = std::min(size, file.buffer.size() - file.used);
-    std::memcpy(file.buffer.data() + file.used, data, step);
-    file.used += step;
-    data += step;
-    size -= step;
+// Sixteen bytes handled as one value (a GCC and clang vector type: SSE2 on x86,
+// NEON on ARM, plain code elsewhere).
+using Chunk = unsigned char __attribute__((vector_size(16)));
+constexpr std::size_t kChunkSize = sizeof(Chunk);
+
+Chunk LoadChunk(const char* in) {
+  Chunk chunk;
+  std::memcpy(&chunk, in, kChunkSize);
+  return chunk;
+}
+
+// The index of the first LF in the chunk, or 16 when it has none.
+std::size_t FirstLineFeed(Chunk chunk) {
+  auto matches = chunk == '\n';  // 0xFF in every byte that is an LF
+  std::uint64_t halves[2];
+  std::memcpy(halves, &matches, sizeof halves);
+  if constexpr (std::endian::native == std::endian::big) {
+    if (halves[0] != 0) return static_cast<std::size_t>(std::countl_zero(halves[0])) / 8;
+    if (halves[1] != 0) return 8 + static_cast<std::size_t>(std::countl_zero(halves[1])) / 8;
+  } else {
+    if (halves[0] != 0) return static_cast<std::size_t>(std::countr_zero(halves[0])) / 8;
+    if (halves[1] != 0) return 8 + static_cast<std::size_t>(std::countr_zero(halves[1])) / 8;
   }
+  return kChunkSize;
+}
+
+// Stores the chunk at `in` and keeps it up to and including its first LF, which
+// becomes CR LF, or whole when it has none. Returns the input bytes consumed.
+std::size_t CopyChunk(char*& out, const char* in) {
+  Chunk chunk = LoadChunk(in);
+  std::memcpy(out, &chunk, kChunkSize);
+  std::size_t lineFeed = FirstLineFeed(chunk);
+  if (lineFeed == kChunkSize) {
+    out += kChunkSize;
+    return kChunkSize;
+  }
+  out[lineFeed] = '\r';
+  out[lineFeed + 1] = '\n';
+  out += lineFeed + 2;
+  return lineFeed + 1;
+}
+
+// Stores `size` bytes at `out` with every LF as CR LF and returns how many bytes
+// that took. `out` needs room for twice `size` and one chunk more.
+std::size_t CopyWithCrLf(char* out, const char* in, std::size_t size) {
+  char* const start = out;
+  std::size_t done = 0;
+  while (done + kChunkSize <= size) done += CopyChunk(out, in + done);
+  std::size_t left = size - done;
+  if (left == 0) return static_cast<std::size_t>(out - start);
+  if (size >= kChunkSize) {
+    // When the string's last chunk has no LF, the part of it already stored was
+    // stored unchanged, so one store of that chunk ends the string.
+    Chunk last = LoadChunk(in + size - kChunkSize);
+    if (FirstLineFeed(last) == kChunkSize) {
+      std::memcpy(out + left - kChunkSize, &last, kChunkSize);
+      return static_cast<std::size_t>(out + left - start);
+    }
+  }
+  // Chunks must not be read past the string: the rest is read from a copy,
+  // whose zero padding holds no LF.
+  char padded[2 * kChunkSize] = {};
+  std::memcpy(padded, in + done, left);
+  std::size_t used = 0;
+  while (used < left) used += CopyChunk(out, padded + used);
+  return static_cast<std::size_t>(out - (used - left) - start);
 }
 
 // The temporary file ends in ".tmp", so it can never be taken for a language file.
@@ -117,6 +178,7 @@ void OpenLanguageFile(LanguageFile& file, const char* folder, std::string_view n
   file.error.clear();
   file.used = 0;
   file.bytesWritten = 0;
+  if (file.buffer.empty()) file.buffer.resize(kWriteSize + kLongestLine + kStoreSlack);
   if (folder == nullptr) {
     file.state = FileState::Discard;
     return;
@@ -132,27 +194,23 @@ void OpenLanguageFile(LanguageFile& file, const char* folder, std::string_view n
     return;
   }
   file.state = FileState::Writing;
-  file.buffer.resize(kBufferSize);
 }
 
 void WriteLine(LanguageFile& file, std::string_view text) {
-  const char* next = text.data();
-  std::size_t left = text.size();
-  for (;;) {
-    const void* lf = left > 0 ? std::memchr(next, '\n', left) : nullptr;
-    std::size_t piece = lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - next) : left;
-    Put(file, next, piece);
-    Put(file, "\r\n", 2);
-    if (!lf) return;
-    next += piece + 1;
-    left -= piece + 1;
-  }
+  if (file.state != FileState::Writing && file.state != FileState::Discard) return;
+  char* out = file.buffer.data() + file.used;
+  std::size_t stored = CopyWithCrLf(out, text.data(), text.size());
+  out[stored] = '\r';
+  out[stored + 1] = '\n';
+  file.used += stored + 2;
+  file.bytesWritten += stored + 2;
+  if (file.used >= kWriteSize) WriteOut(file, kWriteSize);
 }
 
 void CloseLanguageFile(LanguageFile& file) {
   if (file.state == FileState::Discard) file.state = FileState::Done;
   if (file.state == FileState::Refused) return;
-  Flush(file);
+  WriteOut(file, file.used);
   std::string error;
   CloseTemporary(file, error);
   if (file.state == FileState::Writing) {

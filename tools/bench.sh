@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# The benchmark: the program against `cat` of the same file, on generated LOC
+# files of the sizes given in MiB (default 64 512 1024), 7 measured runs each.
+# Files are kept in build/bench between runs (about 3 times the largest size).
+# Usage: tools/bench.sh [MEBIBYTES...]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash tools/install_deps.sh native
+cmake --preset default >/dev/null
+cmake --build --preset default --target vornhold-extract generate_loc bench >/dev/null
+sizes=("$@")
+[ ${#sizes[@]} -gt 0 ] || sizes=(64 512 1024)
+build/default/tools/bench build/default/vornhold-extract build/default/tools/generate_loc \
+  build/bench "${RUNS:-7}" "${sizes[@]}"
