@@ -14,16 +14,42 @@ namespace {
 constexpr std::size_t kReadSize = 256 * 1024;
 constexpr std::size_t kLongestField = 2 + 32767;
 
+// A mapped file is taken in windows of this size; the pages of each window are
+// given back once the reader has passed them, so memory stays flat.
+constexpr std::size_t kMapWindow = 4 * 1024 * 1024;
+
+constexpr char kChangedWhileRead[] = "the file changed while it was being read";
+
 void Fail(LocInput& input, std::string reason = {}) {
   input.failed = true;
   input.failOffset = input.endOffset;
   input.failReason = std::move(reason);
 }
 
+bool ExtendWindow(LocInput& input, std::size_t count) {
+  platform::ReleaseMapped(input.released, input.next);
+  input.released = input.next;
+  const unsigned char* fileEnd = input.mapped + input.mappedSize;
+  while (static_cast<std::size_t>(input.end - input.next) < count && input.end < fileEnd) {
+    std::size_t step =
+        std::min<std::size_t>(kMapWindow, static_cast<std::size_t>(fileEnd - input.end));
+    platform::PrefetchMapped(input.end, input.end + step);
+    input.end += step;
+    input.endOffset += step;
+  }
+  if (!CheckInput(input)) return false;
+  if (static_cast<std::size_t>(input.end - input.next) >= count) return true;
+  Fail(input);
+  return false;
+}
+
+}  // namespace
+
 // Moves the unread bytes to the front of the buffer and reads more behind them
 // until `count` bytes are at hand or the file ends.
 bool Refill(LocInput& input, std::size_t count) {
   if (input.failed) return false;
+  if (input.mapped != nullptr) return ExtendWindow(input, count);
   if (input.file < 0) {
     Fail(input);
     return false;
@@ -46,14 +72,6 @@ bool Refill(LocInput& input, std::size_t count) {
   return true;
 }
 
-// The one bounds check behind every read.
-inline bool Need(LocInput& input, std::size_t count) {
-  if (static_cast<std::size_t>(input.end - input.next) >= count && !input.failed) return true;
-  return Refill(input, count);
-}
-
-}  // namespace
-
 LocInput::~LocInput() {
   CloseInput(*this);
 }
@@ -61,9 +79,14 @@ LocInput::~LocInput() {
 void OpenInput(LocInput& input, const char* path) {
   input.file = platform::OpenForReading(path, input.openError);
   if (input.file < 0) return;
+  input.state = InputState::Open;
+  input.mapped = platform::MapForReading(input.file, input.mappedSize);
+  if (input.mapped != nullptr) {
+    input.next = input.end = input.released = input.mapped;
+    return;
+  }
   input.buffer.resize(kReadSize + kLongestField);
   input.next = input.end = input.buffer.data();
-  input.state = InputState::Open;
 }
 
 void OpenInputFromMemory(LocInput& input, const void* data, std::size_t size) {
@@ -78,8 +101,19 @@ bool IsInputOpen(const LocInput& input) {
   return input.state == InputState::Open;
 }
 
+bool CheckInput(LocInput& input) {
+  if (input.mapped != nullptr && !input.failed && platform::MappingBroken()) {
+    Fail(input, kChangedWhileRead);
+  }
+  return !input.failed;
+}
+
 void CloseInput(LocInput& input) {
   if (input.state != InputState::Open) return;
+  if (input.mapped != nullptr) {
+    platform::Unmap(input.mapped, input.mappedSize);
+    input.mapped = nullptr;
+  }
   if (input.file >= 0) {
     std::string ignored;
     platform::CloseFile(input.file, ignored);
@@ -113,19 +147,6 @@ void SkipBytes(LocInput& input, std::uint64_t count) {
     input.next += step;
     count -= step;
   }
-}
-
-std::string_view ReadCountedString(LocInput& input) {
-  if (!Need(input, 2)) return {};
-  // A length of 0x8000 or more is negative and, like zero, means an empty string.
-  auto length = static_cast<std::int16_t>(input.next[0] << 8 | input.next[1]);
-  input.next += 2;
-  if (length <= 0) return {};
-  std::size_t size = static_cast<std::size_t>(length);
-  if (!Need(input, size)) return {};
-  std::string_view text(reinterpret_cast<const char*>(input.next), size);
-  input.next += size;
-  return text;
 }
 
 LocHeader ReadHeader(LocInput& input) {

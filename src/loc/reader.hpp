@@ -26,11 +26,14 @@ struct LocInput {
   ~LocInput();
 
   InputState state = InputState::NotOpen;
-  int file = -1;  // -1 when the bytes are held in memory
-  std::vector<unsigned char> buffer;
-  const unsigned char* next = nullptr;  // first byte not yet consumed
-  const unsigned char* end = nullptr;   // one past the last byte at hand
-  std::uint64_t endOffset = 0;          // file offset of `end`
+  int file = -1;                          // -1 when the bytes are held in memory
+  std::vector<unsigned char> buffer;      // for a file that is read, not mapped
+  const unsigned char* mapped = nullptr;  // a mapped file, taken a window at a time
+  std::uint64_t mappedSize = 0;
+  const unsigned char* released = nullptr;  // mapped pages before this are given back
+  const unsigned char* next = nullptr;      // first byte not yet consumed
+  const unsigned char* end = nullptr;       // one past the last byte at hand
+  std::uint64_t endOffset = 0;              // file offset of `end`
 
   bool failed = false;
   std::uint64_t failOffset = 0;  // where the data ended, or where reading broke
@@ -52,14 +55,46 @@ void OpenInputFromMemory(LocInput& input, const void* data, std::size_t size);
 bool IsInputOpen(const LocInput& input);
 void CloseInput(LocInput& input);
 
+// Marks the input failed if the file changed under the reader in a way that
+// the reads could not see (a mapped file cut short by another program).
+// Returns false when the input has failed.
+bool CheckInput(LocInput& input);
+
 // File offset of the next byte to be read.
 std::uint64_t Offset(const LocInput& input);
+
+// Brings `count` bytes to hand, or marks the input failed; the slow half of Need.
+bool Refill(LocInput& input, std::size_t count);
+
+// The one bounds check behind every read.
+inline bool Need(LocInput& input, std::size_t count) {
+  if (static_cast<std::size_t>(input.end - input.next) >= count && !input.failed) return true;
+  return Refill(input, count);
+}
 
 std::int32_t ReadInt32(LocInput& input);
 void ReadByte(LocInput& input);
 void SkipBytes(LocInput& input, std::uint64_t count);
+
+// Read once per string of the file, so it is kept where every caller can inline it.
 // The view stays valid until the next read from `input`.
-std::string_view ReadCountedString(LocInput& input);
+inline std::string_view ReadCountedString(LocInput& input) {
+  // Strings are read in file order: asking for the memory a little ahead keeps
+  // the reads from waiting on it (a hint only; it never faults).
+  __builtin_prefetch(input.next + 1024);
+  __builtin_prefetch(input.next + 1088);
+  __builtin_prefetch(input.next + 1152);
+  if (!Need(input, 2)) return {};
+  // A length of 0x8000 or more is negative and, like zero, means an empty string.
+  auto length = static_cast<std::int16_t>(input.next[0] << 8 | input.next[1]);
+  input.next += 2;
+  if (length <= 0) return {};
+  auto size = static_cast<std::size_t>(length);
+  if (!Need(input, size)) return {};
+  std::string_view text(reinterpret_cast<const char*>(input.next), size);
+  input.next += size;
+  return text;
+}
 
 LocHeader ReadHeader(LocInput& input);
 void SkipKeyTable(LocInput& input, std::int32_t stringCount);

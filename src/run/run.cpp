@@ -55,7 +55,7 @@ bool ExtractLanguage(LocInput& input, const std::string& name, const RunTarget& 
       result.stringBytes += text.size();
     }
   }
-  if (input.failed) {
+  if (!CheckInput(input)) {
     AbandonLanguageFile(file);
     Say(target, " Failed!\n");
     SayDamaged(target, input, where + shown);

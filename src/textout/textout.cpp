@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/line_feeds.hpp"
 #include "platform/platform.hpp"
 
 namespace {
@@ -57,46 +58,21 @@ void WriteOut(LanguageFile& file, std::size_t size) {
   file.used -= size;
 }
 
-// Sixteen bytes handled as one value (a GCC and clang vector type: SSE2 on x86,
-// NEON on ARM, plain code elsewhere).
-using Chunk = unsigned char __attribute__((vector_size(16)));
-constexpr std::size_t kChunkSize = sizeof(Chunk);
-
-Chunk LoadChunk(const char* in) {
-  Chunk chunk;
-  std::memcpy(&chunk, in, kChunkSize);
-  return chunk;
-}
-
-// The index of the first LF in the chunk, or 16 when it has none.
-std::size_t FirstLineFeed(Chunk chunk) {
-  auto matches = chunk == '\n';  // 0xFF in every byte that is an LF
-  std::uint64_t halves[2];
-  std::memcpy(halves, &matches, sizeof halves);
-  if constexpr (std::endian::native == std::endian::big) {
-    if (halves[0] != 0) return static_cast<std::size_t>(std::countl_zero(halves[0])) / 8;
-    if (halves[1] != 0) return 8 + static_cast<std::size_t>(std::countl_zero(halves[1])) / 8;
-  } else {
-    if (halves[0] != 0) return static_cast<std::size_t>(std::countr_zero(halves[0])) / 8;
-    if (halves[1] != 0) return 8 + static_cast<std::size_t>(std::countr_zero(halves[1])) / 8;
-  }
-  return kChunkSize;
-}
-
-// Stores the chunk at `in` and keeps it up to and including its first LF, which
-// becomes CR LF, or whole when it has none. Returns the input bytes consumed.
+// Stores the sixteen bytes at `in` and keeps them up to and including the
+// first LF, which becomes CR LF, or all of them when there is none. Returns the
+// number of input bytes consumed.
 std::size_t CopyChunk(char*& out, const char* in) {
-  Chunk chunk = LoadChunk(in);
-  std::memcpy(out, &chunk, kChunkSize);
-  std::size_t lineFeed = FirstLineFeed(chunk);
-  if (lineFeed == kChunkSize) {
+  std::uint32_t lineFeeds = LineFeedMask(in);
+  std::memcpy(out, in, kChunkSize);
+  if (lineFeeds == 0) {
     out += kChunkSize;
     return kChunkSize;
   }
-  out[lineFeed] = '\r';
-  out[lineFeed + 1] = '\n';
-  out += lineFeed + 2;
-  return lineFeed + 1;
+  auto first = static_cast<std::size_t>(std::countr_zero(lineFeeds));
+  out[first] = '\r';
+  out[first + 1] = '\n';
+  out += first + 2;
+  return first + 1;
 }
 
 // Stores `size` bytes at `out` with every LF as CR LF and returns how many bytes
@@ -107,14 +83,11 @@ std::size_t CopyWithCrLf(char* out, const char* in, std::size_t size) {
   while (done + kChunkSize <= size) done += CopyChunk(out, in + done);
   std::size_t left = size - done;
   if (left == 0) return static_cast<std::size_t>(out - start);
-  if (size >= kChunkSize) {
-    // When the string's last chunk has no LF, the part of it already stored was
-    // stored unchanged, so one store of that chunk ends the string.
-    Chunk last = LoadChunk(in + size - kChunkSize);
-    if (FirstLineFeed(last) == kChunkSize) {
-      std::memcpy(out + left - kChunkSize, &last, kChunkSize);
-      return static_cast<std::size_t>(out + left - start);
-    }
+  // When the string's last sixteen bytes hold no LF, the part of them already
+  // stored was stored unchanged, so one store of them ends the string.
+  if (size >= kChunkSize && LineFeedMask(in + size - kChunkSize) == 0) {
+    std::memcpy(out + left - kChunkSize, in + size - kChunkSize, kChunkSize);
+    return static_cast<std::size_t>(out + left - start);
   }
   // Chunks must not be read past the string: the rest is read from a copy,
   // whose zero padding holds no LF.
