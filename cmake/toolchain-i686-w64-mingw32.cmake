@@ -15,3 +15,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
 set(CMAKE_CROSSCOMPILING_EMULATOR "${CMAKE_CURRENT_LIST_DIR}/wine-run.sh")
+
+# SSE2 is on every processor that runs a supported Windows; LF search uses it.
+set(CMAKE_CXX_FLAGS_INIT "-msse2")

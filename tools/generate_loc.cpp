@@ -53,8 +53,9 @@ std::string MakePool(Random& random) {
   std::string pool;
   while (pool.size() < (1u << 20)) {
     pool += words[random.Below(std::size(words))];
-    std::size_t roll = random.Below(100);
-    pool += roll < 2 ? "\n" : roll < 3 ? "\r\n" : roll < 10 ? ". " : " ";
+    // About one string in ten gets an LF or a CR LF.
+    std::size_t roll = random.Below(1000);
+    pool += roll < 2 ? "\n" : roll < 4 ? "\r\n" : roll < 80 ? ". " : " ";
   }
   return pool;
 }

@@ -24,6 +24,9 @@ void Fail(LocInput& input, std::string reason = {}) {
   input.failed = true;
   input.failOffset = input.endOffset;
   input.failReason = std::move(reason);
+  // Nothing is left at hand, so every later read goes to Refill, which refuses.
+  input.endOffset -= static_cast<std::uint64_t>(input.end - input.next);
+  input.end = input.next;
 }
 
 bool ExtendWindow(LocInput& input, std::size_t count) {

@@ -68,7 +68,7 @@ bool Refill(LocInput& input, std::size_t count);
 
 // The one bounds check behind every read.
 inline bool Need(LocInput& input, std::size_t count) {
-  if (static_cast<std::size_t>(input.end - input.next) >= count && !input.failed) return true;
+  if (static_cast<std::size_t>(input.end - input.next) >= count) return true;
   return Refill(input, count);
 }
 

@@ -28,3 +28,9 @@ inline std::uint32_t LineFeedMask(const char* in) {
   return LineFeedMaskPortable(in);
 }
 #endif
+
+// Bit i is set when in[i] is an LF, for the sixty-four bytes at `in`.
+inline std::uint64_t LineFeedMask64(const char* in) {
+  return std::uint64_t{LineFeedMask(in)} | std::uint64_t{LineFeedMask(in + 16)} << 16 |
+         std::uint64_t{LineFeedMask(in + 32)} << 32 | std::uint64_t{LineFeedMask(in + 48)} << 48;
+}

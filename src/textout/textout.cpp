@@ -16,7 +16,7 @@ namespace {
 // (32767 bytes, all LF) takes 65536 bytes with its line end.
 constexpr std::size_t kWriteSize = 256 * 1024;
 constexpr std::size_t kLongestLine = 2 * 32767 + 2;
-constexpr std::size_t kStoreSlack = 16;  // a line's last store may reach this far past it
+constexpr std::size_t kStoreSlack = 64;  // a line's last store may reach this far past it
 
 constexpr std::array<std::string_view, 24> kDeviceNames = {
     "CON",  "PRN",  "AUX",  "NUL",  "COM1", "COM2", "COM3",   "COM4",
@@ -58,15 +58,15 @@ void WriteOut(LanguageFile& file, std::size_t size) {
   file.used -= size;
 }
 
-// Stores the sixteen bytes at `in` and keeps them up to and including the
-// first LF, which becomes CR LF, or all of them when there is none. Returns the
-// number of input bytes consumed.
-std::size_t CopyChunk(char*& out, const char* in) {
-  std::uint32_t lineFeeds = LineFeedMask(in);
-  std::memcpy(out, in, kChunkSize);
+// Stores the `width` (16 or 64) bytes at `in` and keeps them up to and
+// including the first LF, which becomes CR LF, or all of them when there is
+// none. Returns the number of input bytes consumed.
+std::size_t CopyChunk(char*& out, const char* in, std::size_t width) {
+  std::uint64_t lineFeeds = width == kChunkSize ? LineFeedMask(in) : LineFeedMask64(in);
+  std::memcpy(out, in, width);
   if (lineFeeds == 0) {
-    out += kChunkSize;
-    return kChunkSize;
+    out += width;
+    return width;
   }
   auto first = static_cast<std::size_t>(std::countr_zero(lineFeeds));
   out[first] = '\r';
@@ -79,12 +79,20 @@ std::size_t CopyChunk(char*& out, const char* in) {
 // that took. `out` needs room for twice `size` and one chunk more.
 std::size_t CopyWithCrLf(char* out, const char* in, std::size_t size) {
   char* const start = out;
+  constexpr std::size_t kWide = 4 * kChunkSize;
   std::size_t done = 0;
-  while (done + kChunkSize <= size) done += CopyChunk(out, in + done);
+  while (done + kWide <= size) done += CopyChunk(out, in + done, kWide);
+  // When the string's last bytes hold no LF, the part of them already stored
+  // was stored unchanged, so one store of them ends the string.
   std::size_t left = size - done;
   if (left == 0) return static_cast<std::size_t>(out - start);
-  // When the string's last sixteen bytes hold no LF, the part of them already
-  // stored was stored unchanged, so one store of them ends the string.
+  if (size >= kWide && LineFeedMask64(in + size - kWide) == 0) {
+    std::memcpy(out + left - kWide, in + size - kWide, kWide);
+    return static_cast<std::size_t>(out + left - start);
+  }
+  while (done + kChunkSize <= size) done += CopyChunk(out, in + done, kChunkSize);
+  left = size - done;
+  if (left == 0) return static_cast<std::size_t>(out - start);
   if (size >= kChunkSize && LineFeedMask(in + size - kChunkSize) == 0) {
     std::memcpy(out + left - kChunkSize, in + size - kChunkSize, kChunkSize);
     return static_cast<std::size_t>(out + left - start);
@@ -94,7 +102,7 @@ std::size_t CopyWithCrLf(char* out, const char* in, std::size_t size) {
   char padded[2 * kChunkSize] = {};
   std::memcpy(padded, in + done, left);
   std::size_t used = 0;
-  while (used < left) used += CopyChunk(out, padded + used);
+  while (used < left) used += CopyChunk(out, padded + used, kChunkSize);
   return static_cast<std::size_t>(out - (used - left) - start);
 }
 
