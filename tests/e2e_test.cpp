@@ -4,8 +4,11 @@
 // so the same tests run against every build of it.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <random>
 #include <regex>
+#include <sstream>
 
 #include "locbuild/loc_builder.hpp"
 #include "support/files.hpp"
@@ -17,6 +20,8 @@ using Files = std::map<std::string, std::string>;
 namespace {
 
 std::string gProgram;
+int gDamageRuns = 2000;
+unsigned long long gDamageSeed = 0;  // 0: pick one from the clock
 
 const std::string kBanner =
     "Vornhold String Extractor\n"
@@ -368,12 +373,124 @@ TEST_F(Extract, FullDiskFailsTheLanguageAndKeepsItsEarlierFile) {
 #endif
 }
 
+// Damages valid files at random and runs the program on each, in a fresh
+// folder: it must always end by itself, by exit, leave nothing outside
+// "Output" and no temporary file, and close every language line it starts.
+class RandomDamage : public Extract {
+ protected:
+  std::mt19937_64 random;
+  std::size_t Below(std::size_t limit) { return limit == 0 ? 0 : random() % limit; }
+
+  Bytes Damage(Bytes bytes) {
+    static const std::int32_t kCounts[] = {
+        0, -1, 1, 0x7FFFFFFF, INT32_MIN, 1'073'741'823, 1'073'741'824};
+    static const std::uint16_t kPrefixes[] = {0x0000, 0x0001, 0x7FFF, 0x8000, 0xFFFF, 0x0100};
+    for (std::size_t edits = 1 + Below(3); edits > 0; --edits) {
+      std::size_t at = Below(bytes.size());
+      switch (Below(6)) {
+        case 0:
+          if (!bytes.empty()) bytes[at] = static_cast<char>(bytes[at] ^ (1 << Below(8)));
+          break;
+        case 1:
+          bytes.resize(Below(bytes.size() + 1));
+          break;
+        case 2: {
+          Bytes count;
+          locbuild::PutInt32(count, kCounts[Below(std::size(kCounts))]);
+          bytes.replace(at, 4, count);
+          break;
+        }
+        case 3: {
+          Bytes prefix;
+          locbuild::PutLength(prefix, kPrefixes[Below(std::size(kPrefixes))]);
+          bytes.replace(at, 2, prefix);
+          break;
+        }
+        case 4:
+          bytes.insert(at, Bytes(1 + Below(8), static_cast<char>(Below(256))));
+          break;
+        default:
+          bytes.erase(at, 1 + Below(8));
+      }
+    }
+    return bytes;
+  }
+
+  // Every "Extracting" line ends in a verdict, or in " Failed!" followed by
+  // the report of a damaged file.
+  static std::string CheckConsole(const std::string& console) {
+    std::istringstream lines(console);
+    std::string line, previous;
+    bool damagedReported = false;
+    while (std::getline(lines, line)) {
+      if (previous.ends_with(" Failed!") && line.find("is damaged") == std::string::npos) {
+        return "no damage report after: " + previous;
+      }
+      damagedReported = damagedReported || line.find("is damaged") != std::string::npos;
+      if (line.starts_with("Extracting ") && !line.ends_with(" Done!") &&
+          !line.ends_with(" Failed!") && line.find("... Skipped: ") == std::string::npos &&
+          line.find("... Failed: ") == std::string::npos) {
+        return "language line without a verdict: " + line;
+      }
+      previous = line;
+    }
+    return damagedReported ? "damaged" : "";
+  }
+};
+
+TEST_F(RandomDamage, NeverCrashesHangsOrLeavesStrayFiles) {
+  unsigned long long seed = gDamageSeed != 0
+                                ? gDamageSeed
+                                : static_cast<unsigned long long>(
+                                      std::chrono::system_clock::now().time_since_epoch().count());
+  std::printf("random damage: %d runs, seed %llu (replay with --damage-seed %llu)\n", gDamageRuns,
+              seed, seed);
+  random.seed(seed);
+  locbuild::LocFile varied;
+  varied.keys = {1, 2, 3};
+  varied.languages = {{"English", {"New Game", "two\nlines", "", "caf\xC3\xA9"}},
+                      {"../escape", {"x"}},
+                      {"en", {"cr\r", std::string(300, 'w')}},
+                      {"en", {"again"}}};
+  const Bytes originals[] = {WorkedExample(), locbuild::BuildLoc(varied)};
+  for (int run = 0; run < gDamageRuns; ++run) {
+    Bytes damaged = Damage(originals[Below(std::size(originals))]);
+    fs::remove_all(work.path);
+    fs::create_directories(work.path);
+    PutLoc(damaged);
+    ProgramRun result = Run();
+    std::string verdict = CheckConsole(result.console);
+    bool allowedStatus =
+        result.exitStatus == 0 || result.exitStatus == 1 || result.exitStatus == kDamagedStatus;
+    bool damagedStatus = result.exitStatus == kDamagedStatus;
+    bool strayFile = false;
+    for (const auto& [name, bytes] : Snapshot(work.path)) {
+      bool expected = name == "languages.loc" || name == "Output" ||
+                      (name.starts_with("Output/") && name.ends_with(".txt") &&
+                       name.find('/', 7) == std::string::npos);
+      strayFile = strayFile || !expected;
+    }
+    if (result.timedOut || result.killedBySignal || !allowedStatus || strayFile ||
+        verdict.starts_with("no ") || verdict.starts_with("language line") ||
+        damagedStatus != (verdict == "damaged")) {
+      WriteBytes(fs::current_path() / "random-damage-failing.loc", damaged);
+      FAIL() << "run " << run << " (seed " << seed << "): status " << result.exitStatus
+             << (result.timedOut ? ", timed out" : "") << (strayFile ? ", stray file" : "") << ", "
+             << verdict << "; input kept as random-damage-failing.loc\n"
+             << result.console;
+    }
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   for (int i = 1; i + 1 < argc; ++i) {
-    if (std::string(argv[i]) == "--program") gProgram = fs::absolute(argv[i + 1]).string();
+    std::string option = argv[i];
+    if (option == "--program") gProgram = fs::absolute(argv[i + 1]).string();
+    if (option == "--damage-runs") gDamageRuns = std::atoi(argv[i + 1]);
+    if (option == "--damage-seed") gDamageSeed = std::strtoull(argv[i + 1], nullptr, 10);
   }
   if (gProgram.empty()) {
     std::fprintf(stderr, "usage: e2e_test --program PATH_TO_PROGRAM\n");

@@ -41,8 +41,7 @@ std::string MakePool(Random& random) {
                                "key",
                                "caf\xC3\xA9",
                                "na\xC3\xAFve",
-                               "stra\xC3\x9F"
-                               "e",
+                               "gro\xC3\x9F",
                                "\xD0\xBC\xD0\xB8\xD1\x80",
                                "\xE6\x97\xA5\xE6\x9C\xAC",
                                "quest",

@@ -75,9 +75,7 @@ bool ExtractLanguage(LocInput& input, const std::string& name, const RunTarget& 
   return true;
 }
 
-}  // namespace
-
-ExtractResult ExtractLoc(LocInput& input, LanguageList& languages, const RunTarget& target) {
+ExtractResult WalkLoc(LocInput& input, LanguageList& languages, const RunTarget& target) {
   ExtractResult result;
   Say(target, "Reading process started...\n");
   LocHeader header = ReadHeader(input);
@@ -116,6 +114,22 @@ ExtractResult ExtractLoc(LocInput& input, LanguageList& languages, const RunTarg
     }
   }
   return result;
+}
+
+}  // namespace
+
+ExtractResult ExtractLoc(LocInput& input, LanguageList& languages, const RunTarget& target) {
+  ExtractResult result = WalkLoc(input, languages, target);
+  result.consumed = Offset(input);
+  result.languages = languages.size();
+  return result;
+}
+
+ExtractResult ExtractFromMemory(const void* data, std::size_t size) {
+  LocInput input;
+  OpenInputFromMemory(input, data, size);
+  LanguageList languages;
+  return ExtractLoc(input, languages, RunTarget{});
 }
 
 int RunExtraction() {
