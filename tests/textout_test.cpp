@@ -55,7 +55,7 @@ TEST_F(LanguageFileTest, LinesEndInCrLfAndLfInsideBecomesCrLf) {
 // with LFs at every place, must come out as the byte-by-byte rule says.
 TEST_F(LanguageFileTest, EveryLengthAndLfPlacementConvertsExactly) {
   std::vector<std::string> lines;
-  for (std::size_t size = 0; size <= 50; ++size) {
+  for (std::size_t size = 0; size <= 160; ++size) {
     std::string text(size, 'x');
     for (std::size_t i = 0; i < size; ++i) text[i] = static_cast<char>('a' + (i * 7 + size) % 26);
     lines.push_back(text);

@@ -76,7 +76,7 @@ std::size_t CopyChunk(char*& out, const char* in, std::size_t width) {
 }
 
 // Stores `size` bytes at `out` with every LF as CR LF and returns how many bytes
-// that took. `out` needs room for twice `size` and one chunk more.
+// that took. `out` needs room for twice `size` and 64 bytes more.
 std::size_t CopyWithCrLf(char* out, const char* in, std::size_t size) {
   char* const start = out;
   constexpr std::size_t kWide = 4 * kChunkSize;
@@ -190,19 +190,16 @@ void WriteLine(LanguageFile& file, std::string_view text) {
 
 void CloseLanguageFile(LanguageFile& file) {
   if (file.state == FileState::Discard) file.state = FileState::Done;
-  if (file.state == FileState::Refused) return;
+  if (file.state != FileState::Writing && file.state != FileState::Failed) return;
   WriteOut(file, file.used);
   std::string error;
   CloseTemporary(file, error);
-  if (file.state == FileState::Writing) {
-    if (platform::MoveIntoPlace(file.tempPath.c_str(), file.finalPath.c_str(), error)) {
-      file.state = FileState::Done;
-      return;
-    }
-    Fail(file, error);
-  }
-  if (file.state == FileState::Failed && !file.tempPath.empty()) {
-    platform::RemoveFile(file.tempPath.c_str());
+  if (file.state == FileState::Writing &&
+      platform::MoveIntoPlace(file.tempPath.c_str(), file.finalPath.c_str(), error)) {
+    file.state = FileState::Done;
+  } else {
+    if (file.state == FileState::Writing) Fail(file, error);
+    if (!file.tempPath.empty()) platform::RemoveFile(file.tempPath.c_str());
   }
   file.tempPath.clear();
 }
