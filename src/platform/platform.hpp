@@ -35,7 +35,8 @@ bool MappingBroken();
 // stands at `path` already, so an existing file or link is never opened through.
 int CreateNewFile(const char* path, std::string& error, bool& exists);
 
-bool WriteAll(int file, const void* data, std::size_t size, std::string& error);
+// Writes up to `size` bytes. Returns the count written, or -1 with `error` set.
+long WriteSome(int file, const void* data, std::size_t size, std::string& error);
 
 // Closes a descriptor and reports whether everything written reached the file.
 bool CloseFile(int file, std::string& error);

@@ -131,19 +131,14 @@ int CreateNewFile(const char* path, std::string& error, bool& exists) {
   return file;
 }
 
-bool WriteAll(int file, const void* data, std::size_t size, std::string& error) {
-  const char* next = static_cast<const char*>(data);
-  while (size > 0) {
-    ssize_t put = ::write(file, next, size);
-    if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) {
-      error = ErrorText(put < 0 ? errno : ENOSPC);
-      return false;
-    }
-    next += put;
-    size -= static_cast<std::size_t>(put);
+long WriteSome(int file, const void* data, std::size_t size, std::string& error) {
+  for (;;) {
+    ssize_t put = ::write(file, data, size);
+    if (put >= 0) return static_cast<long>(put);
+    if (errno == EINTR) continue;
+    error = ErrorText(errno);
+    return -1;
   }
-  return true;
 }
 
 bool CloseFile(int file, std::string& error) {

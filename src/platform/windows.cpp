@@ -67,18 +67,10 @@ int CreateNewFile(const char* path, std::string& error, bool& exists) {
   return file;
 }
 
-bool WriteAll(int file, const void* data, std::size_t size, std::string& error) {
-  const char* next = static_cast<const char*>(data);
-  while (size > 0) {
-    int put = ::_write(file, next, static_cast<unsigned>(size));
-    if (put <= 0) {
-      error = ErrorText(put < 0 ? errno : ENOSPC);
-      return false;
-    }
-    next += put;
-    size -= static_cast<std::size_t>(put);
-  }
-  return true;
+long WriteSome(int file, const void* data, std::size_t size, std::string& error) {
+  int put = ::_write(file, data, static_cast<unsigned>(size));
+  if (put < 0) error = ErrorText(errno);
+  return put;
 }
 
 bool CloseFile(int file, std::string& error) {

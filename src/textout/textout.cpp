@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -48,11 +49,24 @@ void Fail(LanguageFile& file, std::string error) {
   file.error = std::move(error);
 }
 
+bool WriteAll(int handle, const char* data, std::size_t size, std::string& error) {
+  while (size > 0) {
+    long put = platform::WriteSome(handle, data, size, error);
+    if (put <= 0) {
+      if (put == 0) error = std::strerror(ENOSPC);  // a write that makes no progress
+      return false;
+    }
+    data += put;
+    size -= static_cast<std::size_t>(put);
+  }
+  return true;
+}
+
 // Writes out the first `size` bytes of the buffer and keeps the rest.
 void WriteOut(LanguageFile& file, std::size_t size) {
-  if (file.state == FileState::Writing && size > 0) {
-    std::string error;
-    if (!platform::WriteAll(file.file, file.buffer.data(), size, error)) Fail(file, error);
+  std::string error;
+  if (file.state == FileState::Writing && !WriteAll(file.file, file.buffer.data(), size, error)) {
+    Fail(file, error);
   }
   std::memmove(file.buffer.data(), file.buffer.data() + size, file.used - size);
   file.used -= size;
