@@ -65,10 +65,10 @@ bool WriteAll(int handle, const char* data, std::size_t size, std::string& error
 // Writes out the first `size` bytes of the buffer and keeps the rest.
 void WriteOut(LanguageFile& file, std::size_t size) {
   std::string error;
-  if (file.state == FileState::Writing && !WriteAll(file.file, file.buffer.data(), size, error)) {
+  if (file.state == FileState::Writing && !WriteAll(file.file, file.buffer.get(), size, error)) {
     Fail(file, error);
   }
-  std::memmove(file.buffer.data(), file.buffer.data() + size, file.used - size);
+  std::memmove(file.buffer.get(), file.buffer.get() + size, file.used - size);
   file.used -= size;
 }
 
@@ -173,7 +173,9 @@ void OpenLanguageFile(LanguageFile& file, const char* folder, std::string_view n
   file.error.clear();
   file.used = 0;
   file.bytesWritten = 0;
-  if (file.buffer.empty()) file.buffer.resize(kWriteSize + kLongestLine + kStoreSlack);
+  if (!file.buffer) {
+    file.buffer = std::make_unique_for_overwrite<char[]>(kWriteSize + kLongestLine + kStoreSlack);
+  }
   if (folder == nullptr) {
     file.state = FileState::Discard;
     return;
@@ -193,7 +195,7 @@ void OpenLanguageFile(LanguageFile& file, const char* folder, std::string_view n
 
 void WriteLine(LanguageFile& file, std::string_view text) {
   if (file.state != FileState::Writing && file.state != FileState::Discard) return;
-  char* out = file.buffer.data() + file.used;
+  char* out = file.buffer.get() + file.used;
   std::size_t stored = CopyWithCrLf(out, text.data(), text.size());
   out[stored] = '\r';
   out[stored + 1] = '\n';

@@ -7,9 +7,9 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
-#include <vector>
 
 enum class FileState {
   Closed,   // nothing open
@@ -26,7 +26,7 @@ struct LanguageFile {
   std::string tempPath;
   std::string finalPath;
   std::string error;
-  std::vector<char> buffer;  // kept from one language to the next
+  std::unique_ptr<char[]> buffer;  // kept from one language to the next
   std::size_t used = 0;
   std::uint64_t bytesWritten = 0;
 };
