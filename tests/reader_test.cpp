@@ -67,37 +67,6 @@ TEST(ShortInput, FailsOnceAndThenReadsNothing) {
   EXPECT_EQ(Offset(m.input), stoppedAt);
 }
 
-TEST(Walk, WorkedExampleReadsNamesThenBlocks) {
-  locbuild::LocFile loc;
-  loc.keys = {0x12345678};
-  loc.languages = {{"en", {"Hi"}, 0x10}, {"fr", {"Salut"}, 0x10}};
-  MemoryInput m(locbuild::BuildLoc(loc));
-  LocHeader header = ReadHeader(m.input);
-  EXPECT_EQ(header.version, 2);
-  EXPECT_EQ(header.languageCount, 2);
-  EXPECT_EQ(header.stringCount, 1);
-  SkipKeyTable(m.input, header.stringCount);
-  LanguageList languages;
-  ReadLanguageDirectory(m.input, header.languageCount, languages);
-  EXPECT_EQ(languages, (LanguageList{"en", "fr"}));
-  EXPECT_EQ(Offset(m.input), 33u);
-  EXPECT_EQ(ReadBlockHead(m.input), 1);
-  EXPECT_EQ(ReadCountedString(m.input), "Hi");
-  EXPECT_EQ(ReadBlockHead(m.input), 1);
-  EXPECT_EQ(ReadCountedString(m.input), "Salut");
-  EXPECT_EQ(Offset(m.input), 70u);
-  EXPECT_FALSE(m.input.failed);
-}
-
-TEST(Walk, NegativeLanguageCountReadsNoDirectory) {
-  MemoryInput m("rest");
-  LanguageList languages;
-  ReadLanguageDirectory(m.input, -3, languages);
-  SkipKeyTable(m.input, 0);
-  EXPECT_TRUE(languages.empty());
-  EXPECT_EQ(Offset(m.input), 0u);
-}
-
 TEST(Walk, DirectoryGrowsOnlyWithNamesThatArrive) {
   Bytes data;
   locbuild::PutCountedString(data, "en");

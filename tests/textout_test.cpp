@@ -38,19 +38,6 @@ class LanguageFileTest : public ::testing::Test {
   Files Contents() const { return Snapshot(folder.path); }
 };
 
-TEST_F(LanguageFileTest, LinesEndInCrLfAndLfInsideBecomesCrLf) {
-  LanguageFile file;
-  OpenLanguageFile(file, Folder().c_str(), "en");
-  ASSERT_EQ(file.state, FileState::Writing);
-  for (std::string text :
-       {std::string("a\0b", 3), std::string("x\ny\n"), std::string("\r"), std::string()}) {
-    WriteLine(file, text);
-  }
-  CloseLanguageFile(file);
-  EXPECT_EQ(file.state, FileState::Done);
-  EXPECT_EQ(Contents(), (Files{{"en.txt", std::string("a\0b\r\nx\r\ny\r\n\r\n\r\r\n\r\n", 18)}}));
-}
-
 // Lines are converted many bytes at a time; every length around those steps,
 // with LFs at every place, must come out as the byte-by-byte rule says.
 TEST_F(LanguageFileTest, EveryLengthAndLfPlacementConvertsExactly) {
@@ -125,24 +112,6 @@ TEST_F(LanguageFileTest, RefusedAndDiscardedFilesWriteNothing) {
   EXPECT_EQ(discarded.state, FileState::Done);
   EXPECT_EQ(discarded.bytesWritten, 6u);
   EXPECT_EQ(Contents(), Files{});
-}
-
-TEST_F(LanguageFileTest, MissingFolderFails) {
-  LanguageFile file;
-  OpenLanguageFile(file, (folder.path / "absent").string().c_str(), "en");
-  EXPECT_EQ(file.state, FileState::Failed);
-  CloseLanguageFile(file);
-  EXPECT_EQ(file.state, FileState::Failed);
-  EXPECT_FALSE(file.error.empty());
-}
-
-TEST(MakeFolder, MakesOrFindsAFolderButNotAFile) {
-  TempFolder folder("folder");
-  std::string made = (folder.path / "Output").string();
-  EXPECT_TRUE(MakeFolder(made.c_str()));
-  EXPECT_TRUE(MakeFolder(made.c_str()));
-  WriteBytes(folder.path / "file", "x");
-  EXPECT_FALSE(MakeFolder((folder.path / "file").string().c_str()));
 }
 
 }  // namespace
