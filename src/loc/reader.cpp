@@ -80,7 +80,8 @@ LocInput::~LocInput() {
 }
 
 void OpenInput(LocInput& input, const char* path) {
-  input.file = platform::OpenForReading(path, input.openError);
+  std::string ignored;  // the run reports any failure to open in its own words
+  input.file = platform::OpenForReading(path, ignored);
   if (input.file < 0) return;
   input.state = InputState::Open;
   input.mapped = platform::MapForReading(input.file, input.mappedSize);

@@ -38,7 +38,6 @@ struct LocInput {
   bool failed = false;
   std::uint64_t failOffset = 0;  // where the data ended, or where reading broke
   std::string failReason;        // empty when the data simply ended; else why reading broke
-  std::string openError;         // why the file could not be opened
 };
 
 struct LocHeader {

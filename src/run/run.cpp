@@ -75,51 +75,45 @@ bool ExtractLanguage(LocInput& input, const std::string& name, const RunTarget& 
   return true;
 }
 
-ExtractResult WalkLoc(LocInput& input, LanguageList& languages, const RunTarget& target) {
-  ExtractResult result;
+// True, after reporting it, when the input ended inside `where`.
+bool EndedInside(const RunTarget& target, const LocInput& input, const char* where) {
+  if (!input.failed) return false;
+  SayDamaged(target, input, where);
+  return true;
+}
+
+// Returns true when the whole file was walked; false when it was damaged
+// (already reported).
+bool WalkLoc(LocInput& input, LanguageList& languages, const RunTarget& target,
+             ExtractResult& result) {
   Say(target, "Reading process started...\n");
   LocHeader header = ReadHeader(input);
-  if (input.failed) {
-    SayDamaged(target, input, "the header");
-    result.damaged = true;
-    return result;
-  }
+  if (EndedInside(target, input, "the header")) return false;
   Say(target, "LOC File Version: %d\n", static_cast<int>(header.version));
   Say(target, "Number of Languages: %d\n", static_cast<int>(header.languageCount));
   Say(target, "Number of Strings: %d\n", static_cast<int>(header.stringCount));
   if (header.stringCount < 0 || header.stringCount > kMaxStringCount) {
     Say(target, "\"%s\" is damaged: string count %d is out of range.\n", kLocFileName,
         static_cast<int>(header.stringCount));
-    result.damaged = true;
-    return result;
+    return false;
   }
   SkipKeyTable(input, header.stringCount);
-  if (input.failed) {
-    SayDamaged(target, input, "the key table");
-    result.damaged = true;
-    return result;
-  }
+  if (EndedInside(target, input, "the key table")) return false;
   ReadLanguageDirectory(input, header.languageCount, languages);
-  if (input.failed) {
-    SayDamaged(target, input, "the language directory");
-    result.damaged = true;
-    return result;
-  }
+  if (EndedInside(target, input, "the language directory")) return false;
   Say(target, kSeparator);
   LanguageFile file;
   for (const std::string& name : languages) {
-    if (!ExtractLanguage(input, name, target, file, result)) {
-      result.damaged = true;
-      return result;
-    }
+    if (!ExtractLanguage(input, name, target, file, result)) return false;
   }
-  return result;
+  return true;
 }
 
 }  // namespace
 
 ExtractResult ExtractLoc(LocInput& input, LanguageList& languages, const RunTarget& target) {
-  ExtractResult result = WalkLoc(input, languages, target);
+  ExtractResult result;
+  result.damaged = !WalkLoc(input, languages, target, result);
   result.consumed = Offset(input);
   result.languages = languages.size();
   return result;
