@@ -11,8 +11,12 @@ need() { dpkg -s "$1" >/dev/null 2>&1 || packages+=("$1"); }
 for kind in "${want[@]}"; do
   case "$kind" in
     native) need cmake; need ninja-build; need g++; need googletest ;;
-    windows) need g++-mingw-w64-i686; need wine; need wine32:i386 ;;
-    fuzz) need clang; need libclang-rt-14-dev ;;
+    windows)
+      need g++-mingw-w64-i686; need g++-mingw-w64-x86-64; need wine64
+      # The 32-bit loader only where 32-bit programs can run at all.
+      if bash "$(dirname "$0")/runs_32bit.sh"; then need wine32:i386; fi
+      ;;
+    fuzz) need clang; need libclang-rt-dev ;;
     *) echo "install_deps: unknown kind '$kind'" >&2; exit 2 ;;
   esac
 done
