@@ -2,7 +2,6 @@
 
 #include "loc/reader.hpp"
 #include "locbuild/loc_builder.hpp"
-#include "platform/line_feeds.hpp"
 #include "support/files.hpp"
 
 using locbuild::Bytes;
@@ -107,24 +106,6 @@ TEST(FileInput, ReadsTheSameAsMemoryAcrossRefills) {
   EXPECT_FALSE(IsInputOpen(input));
 }
 
-TEST(FileInput, FileCutShortWhileReadIsReportedNotFatal) {
-  TempFolder folder("reader");
-  fs::path path = folder.path / "shrinking.loc";
-  Bytes data;
-  while (data.size() < 8'000'000) locbuild::PutCountedString(data, std::string(1000, 'x'));
-  WriteBytes(path, data);
-  LocInput input;
-  OpenInput(input, path.string().c_str());
-  ASSERT_TRUE(IsInputOpen(input));
-  EXPECT_EQ(ReadCountedString(input).size(), 1000u);
-  fs::resize_file(path, 4096);  // another program cuts the file short
-  while (!input.failed) ReadCountedString(input);
-  EXPECT_LE(input.failOffset, data.size());
-  if (input.mapped != nullptr) {
-    EXPECT_FALSE(input.failReason.empty());
-  }
-}
-
 TEST(FileInput, MissingFileOrFolderIsNotOpen) {
   TempFolder folder("reader");
   LocInput missing, directory;
@@ -132,18 +113,6 @@ TEST(FileInput, MissingFileOrFolderIsNotOpen) {
   OpenInput(directory, folder.path.string().c_str());
   EXPECT_FALSE(IsInputOpen(missing));
   EXPECT_FALSE(IsInputOpen(directory));
-}
-
-TEST(LineFeedMask, AgreesWithTheByteByByteRule) {
-  // LFs among ordinary bytes, bytes of 0x80 and above, and 0x8A (an LF with its top bit set).
-  std::string bytes(64, 'a');
-  for (std::size_t i = 0; i < bytes.size(); ++i) {
-    if (i % 3 == 0 || i % 7 == 0) bytes[i] = '\n';
-    if (i % 5 == 1) bytes[i] = static_cast<char>(0x8A);
-  }
-  for (std::size_t at = 0; at + kChunkSize <= bytes.size(); ++at) {
-    EXPECT_EQ(LineFeedMask(bytes.data() + at), LineFeedMaskPortable(bytes.data() + at)) << at;
-  }
 }
 
 }  // namespace

@@ -1,10 +1,11 @@
-// Times the program against `cat` copying the same file, the floor for a tool
-// that reads a file once and writes it once. For each size: makes the file with
-// generate_loc (kept for later runs), warms the page cache, then runs each
-// command once to warm up and RUNS times measured, taking turns, with a fresh
-// "Output" (or a fresh copy) before every run. Prints medians, min and max, the ratio, the
-// program's throughput and its peak resident memory, and checks that the
-// program wrote every byte it should.
+// Times the program against two floors that read a file once and write it once:
+// `cat`, and `dd` with 256 KiB blocks (read and write through one buffer, the
+// plainest copy a program can make). For each file kind and size: makes the
+// file with generate_loc (kept for later runs), warms the page cache, then runs
+// the three once to warm up and RUNS times measured, taking turns, each after
+// the last one's output is gone and written back. Prints medians with min and
+// max, the program's ratio to both floors, its throughput, user and system
+// time and peak resident memory, and checks that it wrote every byte it should.
 //
 // Usage: bench PROGRAM GENERATOR WORK_FOLDER RUNS MEBIBYTES...
 #include <fcntl.h>
@@ -26,10 +27,14 @@ namespace fs = std::filesystem;
 namespace {
 
 struct Timing {
-  double seconds = 0;
+  double seconds = 0, user = 0, system = 0;
   long peakKiB = 0;
   bool ok = false;
 };
+
+double Seconds(const timeval& t) {
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+}
 
 // Runs `argv` in `folder` with stdin from /dev/null and stdout to `stdoutPath`.
 Timing Run(const std::vector<std::string>& argv, const fs::path& folder, const char* stdoutPath) {
@@ -52,22 +57,38 @@ Timing Run(const std::vector<std::string>& argv, const fs::path& folder, const c
   wait4(child, &status, 0, &usage);
   Timing timing;
   timing.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  timing.user = Seconds(usage.ru_utime);
+  timing.system = Seconds(usage.ru_stime);
   timing.peakKiB = usage.ru_maxrss;
   timing.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
   return timing;
 }
 
 struct Summary {
-  double median, min, max;
+  double median, min, max, user, system;
   long peakKiB;
 };
 
-Summary Summarise(std::vector<Timing> runs) {
-  std::sort(runs.begin(), runs.end(),
-            [](const Timing& a, const Timing& b) { return a.seconds < b.seconds; });
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
+Summary Summarise(const std::vector<Timing>& runs) {
+  std::vector<double> wall, user, system;
   long peak = 0;
-  for (const Timing& run : runs) peak = std::max(peak, run.peakKiB);
-  return {runs[runs.size() / 2].seconds, runs.front().seconds, runs.back().seconds, peak};
+  for (const Timing& run : runs) {
+    wall.push_back(run.seconds);
+    user.push_back(run.user);
+    system.push_back(run.system);
+    peak = std::max(peak, run.peakKiB);
+  }
+  return {Median(wall),
+          *std::min_element(wall.begin(), wall.end()),
+          *std::max_element(wall.begin(), wall.end()),
+          Median(user),
+          Median(system),
+          peak};
 }
 
 std::uint64_t OutputBytes(const fs::path& folder) {
@@ -86,48 +107,57 @@ std::string Shell(const std::string& command) {
   return text;
 }
 
-bool BenchOne(const std::string& program, const std::string& generator, const fs::path& work,
-              int runs, int mebibytes) {
-  fs::path folder = work / (std::to_string(mebibytes) + "MiB");
+// Makes the file once; its expected output size is kept beside it.
+fs::path Prepare(const std::string& generator, const fs::path& folder, const std::string& kind,
+                 int mebibytes, std::uint64_t& expected) {
   fs::path loc = folder / "languages.loc";
   fs::path expectedPath = folder / "expected-bytes";
   fs::create_directories(folder);
   if (!fs::exists(expectedPath)) {
-    std::string expected =
-        Shell(generator + " " + std::to_string(mebibytes) + " 1 '" + loc.string() + "'");
-    std::ofstream(expectedPath) << expected;
+    std::string bytes =
+        Shell(generator + " " + std::to_string(mebibytes) + " 1 '" + loc.string() + "' " + kind);
+    std::ofstream(expectedPath) << bytes;
   }
-  std::uint64_t expected =
-      std::strtoull(Shell("cat '" + expectedPath.string() + "'").c_str(), nullptr, 10);
+  std::ifstream(expectedPath) >> expected;
+  return loc;
+}
+
+bool BenchOne(const std::string& program, const std::string& generator, const fs::path& work,
+              int runs, const std::string& kind, int mebibytes) {
+  fs::path folder = work / (kind + "-" + std::to_string(mebibytes) + "MiB");
+  std::uint64_t expected = 0;
+  fs::path loc = Prepare(generator, folder, kind, mebibytes, expected);
   Shell("cat '" + loc.string() + "' > /dev/null");  // page cache warm
 
-  // The two commands take turns, each after the last one's output is gone and
-  // written back, so that neither pays for the other's leftovers.
   fs::path copy = folder / "copy.loc";
-  std::vector<Timing> cat, extract;
+  std::vector<Timing> cat, dd, extract;
   bool complete = true;
   for (int i = 0; i <= runs; ++i) {
-    fs::remove_all(folder / "Output");
     sync();
     Timing c = Run({"/bin/cat", "languages.loc"}, folder, copy.c_str());
     fs::remove(copy);
     sync();
+    Timing d = Run({"/bin/dd", "if=languages.loc", "of=copy.loc", "bs=256K", "status=none"}, folder,
+                   "/dev/null");
+    fs::remove(copy);
+    sync();
     Timing p = Run({program}, folder, "/dev/null");
-    complete = complete && p.ok && OutputBytes(folder / "Output") == expected;
+    complete = complete && c.ok && d.ok && p.ok && OutputBytes(folder / "Output") == expected;
+    fs::remove_all(folder / "Output");
     if (i == 0) continue;  // warm-up
     cat.push_back(c);
+    dd.push_back(d);
     extract.push_back(p);
   }
-  fs::remove_all(folder / "Output");
 
-  Summary p = Summarise(extract), c = Summarise(cat);
+  Summary p = Summarise(extract), c = Summarise(cat), d = Summarise(dd);
   double megabytes = static_cast<double>(fs::file_size(loc)) / 1e6;
   std::printf(
-      "| %5d MiB | %.3f s (%.3f-%.3f) | %.3f s (%.3f-%.3f) | %.2f | %6.0f MB/s | %5.1f MiB | %s "
-      "|\n",
-      mebibytes, p.median, p.min, p.max, c.median, c.min, c.max, p.median / c.median,
-      megabytes / p.median, static_cast<double>(p.peakKiB) / 1024.0,
-      complete ? "complete" : "INCOMPLETE");
+      "| %-8s | %4d MiB | %.3f s (%.3f-%.3f) | %.3f s | %.3f s | %.2f | %.2f | %5.0f MB/s | "
+      "%.3f s / %.3f s | %4.1f MiB | %s |\n",
+      kind.c_str(), mebibytes, p.median, p.min, p.max, c.median, d.median, p.median / c.median,
+      p.median / d.median, megabytes / p.median, p.user, p.system,
+      static_cast<double>(p.peakKiB) / 1024.0, complete ? "complete" : "INCOMPLETE");
   std::fflush(stdout);
   return complete;
 }
@@ -144,10 +174,14 @@ int main(int argc, char** argv) {
   fs::path work = fs::absolute(argv[3]);
   int runs = std::max(1, std::atoi(argv[4]));
   std::printf(
-      "| file | program: median (min-max) | cat: median (min-max) | ratio | program MB/s | "
-      "program peak RSS | output |\n|---|---|---|---|---|---|---|\n");
+      "| kind | file | program: median (min-max) | cat | dd 256K | ÷ cat | ÷ dd | program "
+      "MB/s | program user / system | program peak RSS | output |\n"
+      "|---|---|---|---|---|---|---|---|---|---|---|\n");
   bool all = true;
-  for (int i = 5; i < argc; ++i)
-    all = BenchOne(program, generator, work, runs, std::atoi(argv[i])) && all;
+  for (const char* kind : {"text", "dialogue"}) {
+    for (int i = 5; i < argc; ++i) {
+      all = BenchOne(program, generator, work, runs, kind, std::atoi(argv[i])) && all;
+    }
+  }
   return all ? 0 : 1;
 }

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The benchmark: the program against `cat` of the same file, on generated LOC
+# The benchmark: the program against `cat` and `dd bs=256K` of the same file, on generated LOC
 # files of the sizes given in MiB (default 64 512 1024), 7 measured runs each.
 # Files are kept in build/bench between runs (about 3 times the largest size).
 # Usage: tools/bench.sh [MEBIBYTES...]

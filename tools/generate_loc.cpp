@@ -1,9 +1,10 @@
 // Writes a large, realistic LOC file for the benchmark, the same bytes for the
 // same size and seed: 20 languages, strings mostly 5 to 200 bytes with some up
-// to 2000, ASCII mixed with UTF-8, an LF or CR LF inside some strings, some
-// empty strings and some negative length prefixes.
+// to 2000, ASCII mixed with UTF-8, some empty strings and some negative length
+// prefixes. In the kind "text", about one string in ten holds an LF or CR LF;
+// in the kind "dialogue" (speech with line breaks) about half of them do.
 //
-// Usage: generate_loc MEBIBYTES SEED OUTPUT.loc
+// Usage: generate_loc MEBIBYTES SEED OUTPUT.loc [text|dialogue]
 // Prints the number of bytes that the extraction must write in all.
 #include <cstdint>
 #include <cstdio>
@@ -32,8 +33,9 @@ struct Random {
   std::size_t Below(std::size_t limit) { return static_cast<std::size_t>(Next() % limit); }
 };
 
-// Text to cut strings from: words in ASCII and in UTF-8, with an LF or CR LF now and then.
-std::string MakePool(Random& random) {
+// Text to cut strings from: words in ASCII and in UTF-8, with an LF or CR LF
+// after `lineBreaks` words in a thousand.
+std::string MakePool(Random& random, std::size_t lineBreaks) {
   const char* const words[] = {"the",
                                "gate",
                                "is",
@@ -52,9 +54,8 @@ std::string MakePool(Random& random) {
   std::string pool;
   while (pool.size() < (1u << 20)) {
     pool += words[random.Below(std::size(words))];
-    // About one string in ten gets an LF or a CR LF.
     std::size_t roll = random.Below(1000);
-    pool += roll < 2 ? "\n" : roll < 4 ? "\r\n" : roll < 80 ? ". " : " ";
+    pool += roll < lineBreaks / 2 ? "\n" : roll < lineBreaks ? "\r\n" : roll < 80 ? ". " : " ";
   }
   return pool;
 }
@@ -75,13 +76,16 @@ std::uint64_t LineBytes(std::string_view text) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 4) {
-    std::fprintf(stderr, "usage: generate_loc MEBIBYTES SEED OUTPUT.loc\n");
+  const std::string kind = argc == 5 ? argv[4] : "text";
+  if ((argc != 4 && argc != 5) || (kind != "text" && kind != "dialogue")) {
+    std::fprintf(stderr, "usage: generate_loc MEBIBYTES SEED OUTPUT.loc [text|dialogue]\n");
     return 2;
   }
   const std::uint64_t target = std::strtoull(argv[1], nullptr, 10) << 20;
   Random random{std::strtoull(argv[2], nullptr, 10) * 2654435761u + 1};
-  const std::string pool = MakePool(random);
+  // Strings are about 20 words long: 4 line breaks in a thousand words put
+  // one in about one string in ten, and 45 in about half of them.
+  const std::string pool = MakePool(random, kind == "text" ? 4 : 45);
 
   // About 150 bytes a string with its prefix, plus 4 bytes of key table.
   const auto perLanguage = static_cast<std::int32_t>(target / (kLanguages * 152 + 4));

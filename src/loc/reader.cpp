@@ -8,17 +8,12 @@
 namespace {
 
 // Reads are of one size, so they stay on page boundaries of the file; 256 KiB
-// costs the least system time per byte. The buffer also keeps the unread part
-// of the last read, which is never more than the longest field, a counted
-// string of 32767 bytes and its prefix.
+// costs the least system time per byte. The buffer holds two of them: the
+// unread tail of the last read (never more than the longest field, a counted
+// string of 32767 bytes and its prefix) moves to the front only when no whole
+// read fits behind it, about every other read.
 constexpr std::size_t kReadSize = 256 * 1024;
-constexpr std::size_t kLongestField = 2 + 32767;
-
-// A mapped file is taken in windows of this size; the pages of each window are
-// given back once the reader has passed them, so memory stays flat.
-constexpr std::size_t kMapWindow = 4 * 1024 * 1024;
-
-constexpr char kChangedWhileRead[] = "the file changed while it was being read";
+constexpr std::size_t kBufferSize = 2 * kReadSize;
 
 void Fail(LocInput& input, std::string reason = {}) {
   input.failed = true;
@@ -29,46 +24,34 @@ void Fail(LocInput& input, std::string reason = {}) {
   input.end = input.next;
 }
 
-bool ExtendWindow(LocInput& input, std::size_t count) {
-  platform::ReleaseMapped(input.released, input.next);
-  input.released = input.next;
-  const unsigned char* fileEnd = input.mapped + input.mappedSize;
-  while (static_cast<std::size_t>(input.end - input.next) < count && input.end < fileEnd) {
-    std::size_t step =
-        std::min<std::size_t>(kMapWindow, static_cast<std::size_t>(fileEnd - input.end));
-    platform::PrefetchMapped(input.end, input.end + step);
-    input.end += step;
-    input.endOffset += step;
-  }
-  if (!CheckInput(input)) return false;
-  if (static_cast<std::size_t>(input.end - input.next) >= count) return true;
-  Fail(input);
-  return false;
-}
-
-}  // namespace
-
-// Moves the unread bytes to the front of the buffer and reads more behind them
-// until `count` bytes are at hand or the file ends.
-bool Refill(LocInput& input, std::size_t count) {
-  if (input.failed) return false;
-  if (input.mapped != nullptr) return ExtendWindow(input, count);
-  if (input.file < 0) {
-    Fail(input);
-    return false;
-  }
+void MoveUnreadToFront(LocInput& input) {
   std::size_t kept = static_cast<std::size_t>(input.end - input.next);
   std::memmove(input.buffer.data(), input.next, kept);
   input.next = input.buffer.data();
   input.end = input.next + kept;
-  while (kept < count) {
+}
+
+}  // namespace
+
+// Reads more behind the unread bytes until `count` bytes are at hand or the
+// file ends.
+bool Refill(LocInput& input, std::size_t count) {
+  if (input.failed) return false;
+  if (input.file < 0) {
+    Fail(input);
+    return false;
+  }
+  while (static_cast<std::size_t>(input.end - input.next) < count) {
+    if (input.buffer.data() + kBufferSize - input.end < static_cast<std::ptrdiff_t>(kReadSize)) {
+      MoveUnreadToFront(input);
+    }
     std::string error;
-    long got = platform::ReadSome(input.file, input.buffer.data() + kept, kReadSize, error);
+    long got =
+        platform::ReadSome(input.file, const_cast<unsigned char*>(input.end), kReadSize, error);
     if (got <= 0) {
       Fail(input, got < 0 ? error : std::string());
       return false;
     }
-    kept += static_cast<std::size_t>(got);
     input.end += got;
     input.endOffset += static_cast<std::uint64_t>(got);
   }
@@ -84,18 +67,16 @@ void OpenInput(LocInput& input, const char* path) {
   input.file = platform::OpenForReading(path, ignored);
   if (input.file < 0) return;
   input.state = InputState::Open;
-  input.mapped = platform::MapForReading(input.file, input.mappedSize);
-  if (input.mapped != nullptr) {
-    input.next = input.end = input.released = input.mapped;
-    return;
-  }
-  input.buffer.resize(kReadSize + kLongestField);
+  input.buffer.resize(kBufferSize + kReadSlack);
   input.next = input.end = input.buffer.data();
 }
 
+// The bytes are copied so that they, too, are followed by kReadSlack bytes.
 void OpenInputFromMemory(LocInput& input, const void* data, std::size_t size) {
   input.file = -1;
-  input.next = static_cast<const unsigned char*>(data);
+  input.buffer.resize(size + kReadSlack);
+  if (size > 0) std::memcpy(input.buffer.data(), data, size);
+  input.next = input.buffer.data();
   input.end = input.next + size;
   input.endOffset = size;
   input.state = InputState::Open;
@@ -105,19 +86,8 @@ bool IsInputOpen(const LocInput& input) {
   return input.state == InputState::Open;
 }
 
-bool CheckInput(LocInput& input) {
-  if (input.mapped != nullptr && !input.failed && platform::MappingBroken()) {
-    Fail(input, kChangedWhileRead);
-  }
-  return !input.failed;
-}
-
 void CloseInput(LocInput& input) {
   if (input.state != InputState::Open) return;
-  if (input.mapped != nullptr) {
-    platform::Unmap(input.mapped, input.mappedSize);
-    input.mapped = nullptr;
-  }
   if (input.file >= 0) {
     std::string ignored;
     platform::CloseFile(input.file, ignored);

@@ -19,6 +19,11 @@ using LanguageList = std::vector<std::string>;
 
 enum class InputState { NotOpen, Open, Closed };
 
+// Every string that ReadCountedString returns is followed by at least this
+// many readable bytes, so that it can be copied in wide chunks that reach past
+// its end (the bytes beyond it are whatever follows it, never outside memory).
+inline constexpr std::size_t kReadSlack = 64;
+
 struct LocInput {
   LocInput() = default;
   LocInput(const LocInput&) = delete;
@@ -26,14 +31,11 @@ struct LocInput {
   ~LocInput();
 
   InputState state = InputState::NotOpen;
-  int file = -1;                          // -1 when the bytes are held in memory
-  std::vector<unsigned char> buffer;      // for a file that is read, not mapped
-  const unsigned char* mapped = nullptr;  // a mapped file, taken a window at a time
-  std::uint64_t mappedSize = 0;
-  const unsigned char* released = nullptr;  // mapped pages before this are given back
-  const unsigned char* next = nullptr;      // first byte not yet consumed
-  const unsigned char* end = nullptr;       // one past the last byte at hand
-  std::uint64_t endOffset = 0;              // file offset of `end`
+  int file = -1;                        // -1 when the bytes are held in memory
+  std::vector<unsigned char> buffer;    // the bytes at hand, and kReadSlack more
+  const unsigned char* next = nullptr;  // first byte not yet consumed
+  const unsigned char* end = nullptr;   // one past the last byte at hand
+  std::uint64_t endOffset = 0;          // file offset of `end`
 
   bool failed = false;
   std::uint64_t failOffset = 0;  // where the data ended, or where reading broke
@@ -54,11 +56,6 @@ void OpenInputFromMemory(LocInput& input, const void* data, std::size_t size);
 bool IsInputOpen(const LocInput& input);
 void CloseInput(LocInput& input);
 
-// Marks the input failed if the file changed under the reader in a way that
-// the reads could not see (a mapped file cut short by another program).
-// Returns false when the input has failed.
-bool CheckInput(LocInput& input);
-
 // File offset of the next byte to be read.
 std::uint64_t Offset(const LocInput& input);
 
@@ -76,20 +73,18 @@ void ReadByte(LocInput& input);
 void SkipBytes(LocInput& input, std::uint64_t count);
 
 // Read once per string of the file, so it is kept where every caller can inline it.
-// The view stays valid until the next read from `input`.
+// The view stays valid until the next read from `input`; kReadSlack bytes follow it.
 inline std::string_view ReadCountedString(LocInput& input) {
-  // Strings are read in file order: asking for the memory a little ahead keeps
-  // the reads from waiting on it (a hint only; it never faults).
-  __builtin_prefetch(input.next + 1024);
-  __builtin_prefetch(input.next + 1088);
-  __builtin_prefetch(input.next + 1152);
-  if (!Need(input, 2)) return {};
-  // A length of 0x8000 or more is negative and, like zero, means an empty string.
-  auto length = static_cast<std::int16_t>(input.next[0] << 8 | input.next[1]);
-  input.next += 2;
-  if (length <= 0) return {};
-  auto size = static_cast<std::size_t>(length);
-  if (!Need(input, size)) return {};
+  std::size_t size = 0;
+  if (Need(input, 2)) {
+    // A length of 0x8000 or more is negative and, like zero, means an empty string.
+    auto length = static_cast<std::int16_t>(input.next[0] << 8 | input.next[1]);
+    input.next += 2;
+    if (length > 0 && Need(input, static_cast<std::size_t>(length))) {
+      size = static_cast<std::size_t>(length);
+    }
+  }
+  // Even an empty or failed string points into the buffer, with the slack behind it.
   std::string_view text(reinterpret_cast<const char*>(input.next), size);
   input.next += size;
   return text;

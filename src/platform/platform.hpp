@@ -17,20 +17,6 @@ int OpenForReading(const char* path, std::string& error);
 // or -1 with `error` set.
 long ReadSome(int file, void* buffer, std::size_t size, std::string& error);
 
-// Maps a whole open file for reading, where the system allows it and it pays.
-// Returns null when the file is to be read with ReadSome instead. Only one file
-// is mapped at a time. A mapped file that another program cuts short does not
-// bring the process down: the vanished pages read as zero bytes and
-// MappingBroken() turns true.
-const unsigned char* MapForReading(int file, std::uint64_t& size);
-void Unmap(const unsigned char* data, std::uint64_t size);
-// Hints that [from, to) of the mapping will be read next.
-void PrefetchMapped(const unsigned char* from, const unsigned char* to);
-// Gives back the memory of the mapped pages from the one holding `from` up to
-// the one holding `to` (not included); they are read again if touched again.
-void ReleaseMapped(const unsigned char* from, const unsigned char* to);
-bool MappingBroken();
-
 // Creates a new file for binary writing; fails, with `exists` set, if anything
 // stands at `path` already, so an existing file or link is never opened through.
 int CreateNewFile(const char* path, std::string& error, bool& exists);

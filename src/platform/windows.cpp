@@ -45,18 +45,6 @@ long ReadSome(int file, void* buffer, std::size_t size, std::string& error) {
   return got;
 }
 
-// Windows reads the file in blocks: a 32-bit process has too little address
-// space to map large files whole.
-const unsigned char* MapForReading(int, std::uint64_t&) {
-  return nullptr;
-}
-void Unmap(const unsigned char*, std::uint64_t) {}
-void PrefetchMapped(const unsigned char*, const unsigned char*) {}
-void ReleaseMapped(const unsigned char*, const unsigned char*) {}
-bool MappingBroken() {
-  return false;
-}
-
 int CreateNewFile(const char* path, std::string& error, bool& exists) {
   int file = ::_open(path, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
                      _S_IREAD | _S_IWRITE);

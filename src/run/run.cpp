@@ -7,6 +7,8 @@
 
 #include "textout/textout.hpp"
 
+static_assert(kReadSlack >= kLineOverread, "strings are read past their end when written");
+
 LocInput gLocInput;
 LanguageList gLanguageList;
 
@@ -55,7 +57,7 @@ bool ExtractLanguage(LocInput& input, const std::string& name, const RunTarget& 
       result.stringBytes += text.size();
     }
   }
-  if (!CheckInput(input)) {
+  if (input.failed) {
     AbandonLanguageFile(file);
     Say(target, " Failed!\n");
     SayDamaged(target, input, where + shown);

@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/line_feeds.hpp"
 #include "platform/platform.hpp"
+#include "textout/line_feeds.hpp"
 
 namespace {
 
@@ -17,7 +17,7 @@ namespace {
 // (32767 bytes, all LF) takes 65536 bytes with its line end.
 constexpr std::size_t kWriteSize = 256 * 1024;
 constexpr std::size_t kLongestLine = 2 * 32767 + 2;
-constexpr std::size_t kStoreSlack = 64;  // a line's last store may reach this far past it
+constexpr std::size_t kStoreSlack = kChunkSize;  // a line's stores may reach this far past it
 
 constexpr std::array<std::string_view, 24> kDeviceNames = {
     "CON",  "PRN",  "AUX",  "NUL",  "COM1", "COM2", "COM3",   "COM4",
@@ -72,52 +72,28 @@ void WriteOut(LanguageFile& file, std::size_t size) {
   file.used -= size;
 }
 
-// Stores the `width` (16 or 64) bytes at `in` and keeps them up to and
-// including the first LF, which becomes CR LF, or all of them when there is
-// none. Returns the number of input bytes consumed.
-std::size_t CopyChunk(char*& out, const char* in, std::size_t width) {
-  std::uint64_t lineFeeds = width == kChunkSize ? LineFeedMask(in) : LineFeedMask64(in);
-  std::memcpy(out, in, width);
-  if (lineFeeds == 0) {
-    out += width;
-    return width;
-  }
-  auto first = static_cast<std::size_t>(std::countr_zero(lineFeeds));
-  out[first] = '\r';
-  out[first + 1] = '\n';
-  out += first + 2;
-  return first + 1;
-}
-
 // Stores `size` bytes at `out` with every LF as CR LF and returns how many bytes
-// that took. `out` needs room for twice `size` and 64 bytes more.
+// that took. Each chunk is stored whole; an LF in it puts a CR in its place and
+// the rest of the chunk one byte later. The last chunk reaches past the string:
+// it reads up to kLineOverread bytes beyond `in + size` and stores as many
+// beyond the bytes it returns.
 std::size_t CopyWithCrLf(char* out, const char* in, std::size_t size) {
   char* const start = out;
-  constexpr std::size_t kWide = 4 * kChunkSize;
-  std::size_t done = 0;
-  while (done + kWide <= size) done += CopyChunk(out, in + done, kWide);
-  // When the string's last bytes hold no LF, the part of them already stored
-  // was stored unchanged, so one store of them ends the string.
-  std::size_t left = size - done;
-  if (left == 0) return static_cast<std::size_t>(out - start);
-  if (size >= kWide && LineFeedMask64(in + size - kWide) == 0) {
-    std::memcpy(out + left - kWide, in + size - kWide, kWide);
-    return static_cast<std::size_t>(out + left - start);
+  for (;;) {
+    std::uint64_t lineFeeds = CopyChunk(out, in);
+    if (size < kChunkSize) lineFeeds &= (std::uint64_t{1} << size) - 1;
+    while (lineFeeds != 0) {
+      auto at = static_cast<std::size_t>(std::countr_zero(lineFeeds));
+      lineFeeds &= lineFeeds - 1;
+      out[at] = '\r';
+      CopyChunk(out + at + 1, in + at);
+      ++out;
+    }
+    if (size <= kChunkSize) return static_cast<std::size_t>(out - start) + size;
+    in += kChunkSize;
+    out += kChunkSize;
+    size -= kChunkSize;
   }
-  while (done + kChunkSize <= size) done += CopyChunk(out, in + done, kChunkSize);
-  left = size - done;
-  if (left == 0) return static_cast<std::size_t>(out - start);
-  if (size >= kChunkSize && LineFeedMask(in + size - kChunkSize) == 0) {
-    std::memcpy(out + left - kChunkSize, in + size - kChunkSize, kChunkSize);
-    return static_cast<std::size_t>(out + left - start);
-  }
-  // Chunks must not be read past the string: the rest is read from a copy,
-  // whose zero padding holds no LF.
-  char padded[2 * kChunkSize] = {};
-  std::memcpy(padded, in + done, left);
-  std::size_t used = 0;
-  while (used < left) used += CopyChunk(out, padded + used, kChunkSize);
-  return static_cast<std::size_t>(out - (used - left) - start);
 }
 
 // The temporary file ends in ".tmp", so it can never be taken for a language file.

@@ -6,6 +6,7 @@
 // stored as CR LF on every system.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -45,6 +46,10 @@ std::string DisplayName(std::string_view name);
 // Starts "<folder>/<name>.txt". With a null folder the lines go nowhere (they
 // are only counted). The caller goes on whatever the resulting state is.
 void OpenLanguageFile(LanguageFile& file, const char* folder, std::string_view name);
+
+// Every line is copied in wide chunks that may read up to this many bytes past
+// the end of `text`; they must be readable (their values do not matter).
+inline constexpr std::size_t kLineOverread = 64;
 
 void WriteLine(LanguageFile& file, std::string_view text);
 
