@@ -5,10 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <random>
 #include <regex>
 #include <sstream>
+#include <thread>
 
 #include "locbuild/loc_builder.hpp"
 #include "support/files.hpp"
@@ -20,6 +22,7 @@ using Files = std::map<std::string, std::string>;
 namespace {
 
 std::string gProgram;
+std::string gNamedTempProgram;  // the build that always writes named temporary files
 int gDamageRuns = 2000;
 unsigned long long gDamageSeed = 0;  // 0: pick one from the clock
 
@@ -373,6 +376,84 @@ TEST_F(Extract, FullDiskFailsTheLanguageAndKeepsItsEarlierFile) {
 #endif
 }
 
+// Stops runs at random moments, and right when a new file appears in
+// "Output": whatever ends the process, "Output" holds only language files,
+// each with its earlier content or its complete new content.
+TEST_F(Extract, StoppedAtAnyMomentLeavesOnlyWholeFiles) {
+  auto name = [](int i) { return std::string{'L', char('a' + i)}; };
+  locbuild::LocFile loc;
+  std::map<std::string, std::string> fresh;
+  for (int i = 0; i < 16; ++i) {
+    locbuild::Language language{name(i), {}};
+    for (int k = 0; k < 20000; ++k) {
+      std::string text(40 + (k * 37 + i) % 120, char('a' + k % 26));
+      if (k % 3 == 0) text += "\nline";
+      language.strings.push_back(text);
+    }
+    fresh[language.name + ".txt"] = locbuild::ExpectedText(language.strings);
+    loc.languages.push_back(std::move(language));
+  }
+  PutLoc(locbuild::BuildLoc(loc));
+  const std::string earlier = "earlier\r\n";
+  auto reset = [&] {
+    fs::remove_all(Output());
+    for (int i = 0; i < 16; i += 2) PutOutputFile(name(i) + ".txt", earlier);
+  };
+  reset();
+  auto started = std::chrono::steady_clock::now();
+  ASSERT_EQ(Run().exitStatus, 0);
+  auto whole = std::chrono::duration_cast<std::chrono::microseconds>(
+                   std::chrono::steady_clock::now() - started)
+                   .count();
+
+#ifdef _WIN32
+  const std::vector<std::pair<std::string, std::vector<int>>> programs = {{gProgram, {0, 0, 0}}};
+#else
+  // The named temporary files cannot outlive SIGKILL; they are removed on the others.
+  std::vector<std::pair<std::string, std::vector<int>>> programs = {
+      {gProgram, {SIGINT, SIGTERM, SIGHUP, SIGKILL}}};
+  if (!gNamedTempProgram.empty())
+    programs.push_back({gNamedTempProgram, {SIGINT, SIGTERM, SIGHUP}});
+#endif
+  std::mt19937 random(7);
+  for (const auto& [program, signals] : programs) {
+    for (int signal : signals) {
+      for (int moment = 0; moment < 4; ++moment) {
+        Stop stop;
+        stop.signal = signal;
+        stop.afterMicroseconds = static_cast<long>(random() % static_cast<unsigned>(whole));
+        if (moment == 3) {  // right when the first new file appears
+          stop.watchFolder = Output().string();
+          stop.afterMicroseconds = 10 * whole;
+        }
+        SCOPED_TRACE(program + ", signal " + std::to_string(signal) + ", stopped after " +
+                     std::to_string(stop.afterMicroseconds) + " us" +
+                     (moment == 3 ? " or at a new file" : ""));
+        reset();
+        ProgramRun run = RunProgram(program, work.path.string(), "",
+                                    (side.path / "console.txt").string(), 30, &stop);
+        EXPECT_FALSE(run.timedOut);
+#ifdef _WIN32
+        // Wine closes a killed program's files a moment after it reports it ended.
+        auto stray = [&] {
+          for (const auto& entry : OutputFiles()) {
+            if (fresh.count(entry.first) == 0) return true;
+          }
+          return false;
+        };
+        for (int wait = 0; wait < 300 && stray(); ++wait) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+#endif
+        for (const auto& [name, bytes] : OutputFiles()) {
+          EXPECT_TRUE(fresh.count(name) != 0 && (bytes == fresh[name] || bytes == earlier))
+              << name << " holds " << bytes.size() << " bytes";
+        }
+      }
+    }
+  }
+}
+
 // Damages valid files at random and runs the program on each, in a fresh
 // folder: it must always end by itself, by exit, leave nothing outside
 // "Output" and no temporary file, and close every language line it starts.
@@ -489,6 +570,7 @@ int main(int argc, char** argv) {
   for (int i = 1; i + 1 < argc; ++i) {
     std::string option = argv[i];
     if (option == "--program") gProgram = fs::absolute(argv[i + 1]).string();
+    if (option == "--named-temp-program") gNamedTempProgram = fs::absolute(argv[i + 1]).string();
     if (option == "--damage-runs") gDamageRuns = std::atoi(argv[i + 1]);
     if (option == "--damage-seed") gDamageSeed = std::strtoull(argv[i + 1], nullptr, 10);
   }

@@ -17,26 +17,29 @@ int OpenForReading(const char* path, std::string& error);
 // or -1 with `error` set.
 long ReadSome(int file, void* buffer, std::size_t size, std::string& error);
 
-// Creates a new file for binary writing; fails, with `exists` set, if anything
-// stands at `path` already, so an existing file or link is never opened through.
-int CreateNewFile(const char* path, std::string& error, bool& exists);
+// A new file in `folder` for binary writing that nothing ends up holding unless
+// KeepTemporaryFile names it: however the process ends before that, the file
+// goes away with it, by construction where the system allows it (Linux's
+// unnamed files, Windows' delete-on-close mark) and by clean-up on the signals
+// that stop a console program where it does not. One at a time.
+int CreateTemporaryFile(const char* folder, std::string& error);
 
 // Writes up to `size` bytes. Returns the count written, or -1 with `error` set.
 long WriteSome(int file, const void* data, std::size_t size, std::string& error);
 
+// Closes the complete temporary file and puts it in place of `target`,
+// replacing a file or link standing there (a link is never written through).
+// On failure the file is dropped and `target` stays as it was.
+bool KeepTemporaryFile(int file, const char* target, std::string& error);
+
+// Closes an unfinished temporary file and lets it go.
+void DropTemporaryFile(int file);
+
 // Closes a descriptor and reports whether everything written reached the file.
 bool CloseFile(int file, std::string& error);
-
-// Puts `from` in the place of `to`, replacing a file (or link) standing there.
-bool MoveIntoPlace(const char* from, const char* to, std::string& error);
-
-void RemoveFile(const char* path);
 
 // Makes a folder in the system's own way. Returns true when a folder of that
 // name exists afterwards, whether it was made now or was there before.
 bool MakeDirectory(const char* name);
-
-// A number that differs between processes running at the same time.
-unsigned long ProcessId();
 
 }  // namespace platform

@@ -1,8 +1,10 @@
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 
@@ -14,6 +16,109 @@ namespace {
 
 std::string ErrorText(int code) {
   return std::strerror(code);
+}
+
+// The temporary file being written. `path` is its name in the folder, empty
+// while it has none.
+struct Temporary {
+  int file = -1;
+  std::string folder;
+  std::string path;
+};
+Temporary gTemporary;
+
+// The same name as the stop handler sees it: read only while gNamed is set.
+char gNamedPath[4096];
+volatile std::sig_atomic_t gNamed = 0;
+
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+// Removes the named temporary file, then ends the process by the same signal,
+// so that its exit status still says how it ended. Async-signal-safe only.
+void OnStopSignal(int signal) {
+  if (gNamed != 0) ::unlink(gNamedPath);
+  ::signal(signal, SIG_DFL);
+  ::raise(signal);  // delivered as soon as the handler returns
+}
+
+void InstallStopHandlers() {
+  static bool installed = false;
+  if (installed) return;
+  installed = true;
+  for (int signal : kStopSignals) {
+    struct sigaction action {};
+    ::sigaction(signal, nullptr, &action);
+    if (action.sa_handler == SIG_IGN) continue;  // such as SIGHUP under nohup
+    action.sa_handler = OnStopSignal;
+    action.sa_flags = 0;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(signal, &action, nullptr);
+  }
+}
+
+// Holds the stop signals back while a temporary name comes or goes, so that
+// the handler never removes a name that is not, or no longer, ours.
+class StopSignalsHeld {
+ public:
+  StopSignalsHeld() {
+    sigset_t held;
+    sigemptyset(&held);
+    for (int signal : kStopSignals) sigaddset(&held, signal);
+    ::sigprocmask(SIG_BLOCK, &held, &previous_);
+  }
+  ~StopSignalsHeld() { ::sigprocmask(SIG_SETMASK, &previous_, nullptr); }
+  StopSignalsHeld(const StopSignalsHeld&) = delete;
+  StopSignalsHeld& operator=(const StopSignalsHeld&) = delete;
+
+ private:
+  sigset_t previous_;
+};
+
+// A name in `folder` that ends in ".tmp", so it is never taken for a language file.
+std::string TemporaryName(const std::string& folder) {
+  static unsigned long sequence = 0;
+  return folder + "/vornhold-" + std::to_string(::getpid()) + "-" + std::to_string(++sequence) +
+         ".tmp";
+}
+
+void NameTemporary(const std::string& path) {
+  gTemporary.path = path;
+  if (path.size() < sizeof gNamedPath) {
+    std::memcpy(gNamedPath, path.c_str(), path.size() + 1);
+    gNamed = 1;
+  }
+}
+
+void ForgetTemporary() {
+  gNamed = 0;
+  gTemporary = Temporary{};
+}
+
+// Gives a complete unnamed file a name in its folder, to be renamed over its
+// target: Linux can replace a file by renaming, not by linking.
+bool LinkUnnamed(int file, std::string& error) {
+#if defined(O_TMPFILE)
+  std::string byDescriptor = "/proc/self/fd/" + std::to_string(file);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string path = TemporaryName(gTemporary.folder);
+    int linked =
+        ::linkat(AT_FDCWD, byDescriptor.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW);
+    // Without /proc, the descriptor itself (older kernels allow this to root only).
+    if (linked != 0 && errno == ENOENT) {
+      linked = ::linkat(file, "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH);
+    }
+    if (linked == 0) {
+      NameTemporary(path);
+      return true;
+    }
+    if (errno != EEXIST) break;
+  }
+  error = ErrorText(errno);
+#else
+  (void)file;
+  error = ErrorText(ENOTSUP);
+#endif
+  return false;
 }
 
 }  // namespace
@@ -44,15 +149,6 @@ long ReadSome(int file, void* buffer, std::size_t size, std::string& error) {
   }
 }
 
-int CreateNewFile(const char* path, std::string& error, bool& exists) {
-  int file = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  if (file < 0) {
-    exists = errno == EEXIST;
-    error = ErrorText(errno);
-  }
-  return file;
-}
-
 long WriteSome(int file, const void* data, std::size_t size, std::string& error) {
   for (;;) {
     ssize_t put = ::write(file, data, size);
@@ -69,24 +165,60 @@ bool CloseFile(int file, std::string& error) {
   return false;
 }
 
-bool MoveIntoPlace(const char* from, const char* to, std::string& error) {
-  if (std::rename(from, to) == 0) return true;
+int CreateTemporaryFile(const char* folder, std::string& error) {
+  gTemporary = Temporary{-1, folder, {}};
+#if defined(O_TMPFILE) && !defined(VORNHOLD_NAMED_TEMPORARY_FILES)
+  int unnamed = ::open(folder, O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  if (unnamed >= 0) return gTemporary.file = unnamed;
+  // The ways in which a file system without unnamed files refuses them.
+  if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+    error = ErrorText(errno);
+    return -1;
+  }
+#endif
+  InstallStopHandlers();
+  StopSignalsHeld held;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string path = TemporaryName(folder);
+    int file = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (file >= 0) {
+      NameTemporary(path);
+      return gTemporary.file = file;
+    }
+    if (errno != EEXIST) break;
+  }
   error = ErrorText(errno);
-  return false;
+  return -1;
 }
 
-void RemoveFile(const char* path) {
-  ::unlink(path);
+bool KeepTemporaryFile(int file, const char* target, std::string& error) {
+  StopSignalsHeld held;
+  bool kept = !gTemporary.path.empty() || LinkUnnamed(file, error);
+  std::string closeError;
+  if (!CloseFile(file, closeError) && kept) {
+    error = closeError;
+    kept = false;
+  }
+  if (kept && std::rename(gTemporary.path.c_str(), target) != 0) {
+    error = ErrorText(errno);
+    kept = false;
+  }
+  if (!kept && !gTemporary.path.empty()) ::unlink(gTemporary.path.c_str());
+  ForgetTemporary();
+  return kept;
+}
+
+void DropTemporaryFile(int file) {
+  StopSignalsHeld held;
+  ::close(file);
+  if (!gTemporary.path.empty()) ::unlink(gTemporary.path.c_str());
+  ForgetTemporary();
 }
 
 bool MakeDirectory(const char* name) {
   if (::mkdir(name, 0777) == 0) return true;
   struct stat info {};
   return ::stat(name, &info) == 0 && S_ISDIR(info.st_mode);
-}
-
-unsigned long ProcessId() {
-  return static_cast<unsigned long>(::getpid());
 }
 
 }  // namespace platform

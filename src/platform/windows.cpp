@@ -30,6 +30,92 @@ std::string WindowsErrorText(DWORD code) {
   return std::string(text, length);
 }
 
+// The folder of the temporary file being written.
+std::string gTemporaryFolder;
+
+std::string TemporaryName(const char* folder) {
+  static unsigned long sequence = 0;
+  // Ends in ".tmp", so it is never taken for a language file.
+  return std::string(folder) + "\\vornhold-" + std::to_string(::_getpid()) + "-" +
+         std::to_string(++sequence) + ".tmp";
+}
+
+// The NT call that gives an open file one more name, replacing whatever stands
+// under that name in one step; Windows' own API has no such call.
+struct IoStatus {
+  union {
+    LONG status;
+    void* pointer;
+  };
+  ULONG_PTR information;
+};
+struct LinkInformation {
+  BOOLEAN replaceIfExists;
+  HANDLE rootDirectory;
+  ULONG fileNameLength;
+  WCHAR fileName[1];
+};
+constexpr int kFileLinkInformation = 11;
+using SetInformationFile = LONG(NTAPI*)(HANDLE, IoStatus*, void*, ULONG, int);
+
+// Links `target` to the open file, replacing a file or link standing there.
+bool LinkOpenFile(HANDLE handle, const char* target) {
+  auto setInformation = reinterpret_cast<SetInformationFile>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtSetInformationFile")));
+  int units = MultiByteToWideChar(CP_ACP, 0, target, -1, nullptr, 0);
+  if (setInformation == nullptr || units <= 0) return false;
+  std::vector<wchar_t> name(static_cast<std::size_t>(units));
+  MultiByteToWideChar(CP_ACP, 0, target, -1, name.data(), units);
+  DWORD fullUnits = GetFullPathNameW(name.data(), 0, nullptr, nullptr);
+  if (fullUnits == 0) return false;
+  std::vector<wchar_t> full(fullUnits);
+  GetFullPathNameW(name.data(), fullUnits, full.data(), nullptr);
+  std::wstring path = full.data();
+  path = path.starts_with(L"\\\\") ? L"\\??\\UNC\\" + path.substr(2) : L"\\??\\" + path;
+  std::vector<char> buffer(sizeof(LinkInformation) + sizeof(wchar_t) * path.size());
+  auto* link = reinterpret_cast<LinkInformation*>(buffer.data());
+  link->replaceIfExists = TRUE;
+  link->rootDirectory = nullptr;
+  link->fileNameLength = static_cast<ULONG>(sizeof(wchar_t) * path.size());
+  std::memcpy(link->fileName, path.data(), sizeof(wchar_t) * path.size());
+  IoStatus status{};
+  return setInformation(handle, &status, link, static_cast<ULONG>(buffer.size()),
+                        kFileLinkInformation) == 0;
+}
+
+bool MarkForDeletion(HANDLE handle, bool deleteIt) {
+  FILE_DISPOSITION_INFO disposition{};
+  disposition.DeleteFile = deleteIt ? TRUE : FALSE;
+  return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition,
+                                    sizeof disposition) != 0;
+}
+
+// For file systems without links (FAT): copies the file into a new one beside
+// it, marked for deletion until the copy is complete, and moves that in place.
+// Between clearing the mark and the move, a stop leaves the copy behind.
+bool CopyIntoPlace(HANDLE handle, const char* folder, const char* target, std::string& error) {
+  std::string path = TemporaryName(folder);
+  HANDLE copy = CreateFileA(path.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_DELETE, nullptr,
+                            CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  bool copied = copy != INVALID_HANDLE_VALUE && MarkForDeletion(copy, true) &&
+                SetFilePointer(handle, 0, nullptr, FILE_BEGIN) == 0;
+  std::vector<char> block(256 * 1024);
+  DWORD got = 0, put = 0;
+  while (copied &&
+         ReadFile(handle, block.data(), static_cast<DWORD>(block.size()), &got, nullptr) &&
+         got > 0) {
+    copied = WriteFile(copy, block.data(), got, &put, nullptr) && put == got;
+  }
+  copied = copied && got == 0 && MarkForDeletion(copy, false);
+  if (copy != INVALID_HANDLE_VALUE) copied = CloseHandle(copy) && copied;
+  copied = copied && MoveFileExA(path.c_str(), target, MOVEFILE_REPLACE_EXISTING);
+  if (!copied) {
+    error = WindowsErrorText(GetLastError());
+    DeleteFileA(path.c_str());
+  }
+  return copied;
+}
+
 }  // namespace
 
 int OpenForReading(const char* path, std::string& error) {
@@ -45,16 +131,6 @@ long ReadSome(int file, void* buffer, std::size_t size, std::string& error) {
   return got;
 }
 
-int CreateNewFile(const char* path, std::string& error, bool& exists) {
-  int file = ::_open(path, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
-                     _S_IREAD | _S_IWRITE);
-  if (file < 0) {
-    exists = errno == EEXIST;
-    error = ErrorText(errno);
-  }
-  return file;
-}
-
 long WriteSome(int file, const void* data, std::size_t size, std::string& error) {
   int put = ::_write(file, data, static_cast<unsigned>(size));
   if (put < 0) error = ErrorText(errno);
@@ -67,15 +143,43 @@ bool CloseFile(int file, std::string& error) {
   return false;
 }
 
-bool MoveIntoPlace(const char* from, const char* to, std::string& error) {
-  // rename() refuses to replace an existing file on Windows.
-  if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING)) return true;
-  error = WindowsErrorText(GetLastError());
-  return false;
+int CreateTemporaryFile(const char* folder, std::string& error) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string path = TemporaryName(folder);
+    // Deleted when the last handle to it closes, which the system does however
+    // the process ends; a complete file is kept by linking its final name to it.
+    HANDLE handle =
+        CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+      if (GetLastError() == ERROR_FILE_EXISTS) continue;
+      error = WindowsErrorText(GetLastError());
+      return -1;
+    }
+    int file = ::_open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDWR | _O_BINARY);
+    if (file < 0) {
+      error = ErrorText(errno);
+      CloseHandle(handle);
+      return -1;
+    }
+    gTemporaryFolder = folder;
+    return file;
+  }
+  error = WindowsErrorText(ERROR_FILE_EXISTS);
+  return -1;
 }
 
-void RemoveFile(const char* path) {
-  ::_unlink(path);
+bool KeepTemporaryFile(int file, const char* target, std::string& error) {
+  HANDLE handle = reinterpret_cast<HANDLE>(::_get_osfhandle(file));
+  bool kept = LinkOpenFile(handle, target) ||
+              CopyIntoPlace(handle, gTemporaryFolder.c_str(), target, error);
+  ::_close(file);  // removes the temporary name
+  return kept;
+}
+
+void DropTemporaryFile(int file) {
+  ::_close(file);
 }
 
 bool MakeDirectory(const char* name) {
@@ -87,10 +191,6 @@ bool MakeDirectory(const char* name) {
   if (CreateDirectoryW(wide.data(), nullptr)) return true;
   DWORD attributes = GetFileAttributesW(wide.data());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
-unsigned long ProcessId() {
-  return static_cast<unsigned long>(::_getpid());
 }
 
 }  // namespace platform

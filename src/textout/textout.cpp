@@ -96,28 +96,6 @@ std::size_t CopyWithCrLf(char* out, const char* in, std::size_t size) {
   }
 }
 
-// The temporary file ends in ".tmp", so it can never be taken for a language file.
-int CreateTemporaryFile(const char* folder, std::string& path, std::string& error) {
-  static unsigned long sequence = 0;
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    path = std::string(folder) + "/vornhold-" + std::to_string(platform::ProcessId()) + "-" +
-           std::to_string(++sequence) + ".tmp";
-    bool exists = false;
-    int handle = platform::CreateNewFile(path.c_str(), error, exists);
-    if (handle >= 0) return handle;
-    if (!exists) break;
-  }
-  path.clear();
-  return -1;
-}
-
-void CloseTemporary(LanguageFile& file, std::string& error) {
-  if (file.file < 0) return;
-  bool closed = platform::CloseFile(file.file, error);
-  file.file = -1;
-  if (!closed && file.state == FileState::Writing) Fail(file, error);
-}
-
 }  // namespace
 
 bool MakeFolder(const char* name) {
@@ -161,7 +139,7 @@ void OpenLanguageFile(LanguageFile& file, const char* folder, std::string_view n
     return;
   }
   file.finalPath = std::string(folder) + "/" + std::string(name) + ".txt";
-  file.file = CreateTemporaryFile(folder, file.tempPath, file.error);
+  file.file = platform::CreateTemporaryFile(folder, file.error);
   if (file.file < 0) {
     file.state = FileState::Failed;
     return;
@@ -185,21 +163,20 @@ void CloseLanguageFile(LanguageFile& file) {
   if (file.state != FileState::Writing && file.state != FileState::Failed) return;
   WriteOut(file, file.used);
   std::string error;
-  CloseTemporary(file, error);
-  if (file.state == FileState::Writing &&
-      platform::MoveIntoPlace(file.tempPath.c_str(), file.finalPath.c_str(), error)) {
-    file.state = FileState::Done;
-  } else {
-    if (file.state == FileState::Writing) Fail(file, error);
-    if (!file.tempPath.empty()) platform::RemoveFile(file.tempPath.c_str());
+  if (file.state == FileState::Writing) {
+    if (platform::KeepTemporaryFile(file.file, file.finalPath.c_str(), error)) {
+      file.state = FileState::Done;
+    } else {
+      Fail(file, error);
+    }
+  } else if (file.file >= 0) {
+    platform::DropTemporaryFile(file.file);
   }
-  file.tempPath.clear();
+  file.file = -1;
 }
 
 void AbandonLanguageFile(LanguageFile& file) {
-  std::string ignored;
-  CloseTemporary(file, ignored);
-  if (!file.tempPath.empty()) platform::RemoveFile(file.tempPath.c_str());
-  file.tempPath.clear();
+  if (file.file >= 0) platform::DropTemporaryFile(file.file);
+  file.file = -1;
   file.state = FileState::Closed;
 }

@@ -1,8 +1,8 @@
 // The output folder and the language files in it.
 //
-// A language file is written to a new temporary file in the folder and put in
-// place of "<name>.txt" only once it is complete, so an earlier file is never
-// left half-overwritten. Every LF byte, inside a string or ending its line, is
+// A language file is written to a temporary file in the folder, which goes
+// away however the run ends, and is put in place of "<name>.txt" only once it
+// is complete, so an earlier file is never left half-overwritten. Every LF byte, inside a string or ending its line, is
 // stored as CR LF on every system.
 #pragma once
 
@@ -23,8 +23,7 @@ enum class FileState {
 
 struct LanguageFile {
   FileState state = FileState::Closed;
-  int file = -1;
-  std::string tempPath;
+  int file = -1;  // the temporary file, -1 when none is open
   std::string finalPath;
   std::string error;
   std::unique_ptr<char[]> buffer;  // kept from one language to the next

@@ -10,7 +10,7 @@
 
 ProgramRun RunChild(const std::string& program, const std::string& folder,
                     const std::string& stdinPath, const std::string& consolePath,
-                    int timeoutSeconds) {
+                    int timeoutSeconds, const Stop* stop) {
   ProgramRun run;
   pid_t child = fork();
   if (child == 0) {
@@ -21,6 +21,10 @@ ProgramRun RunChild(const std::string& program, const std::string& folder,
     dup2(out, 1);
     execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
     _exit(127);
+  }
+  if (stop != nullptr) {
+    WaitForStop(*stop);
+    kill(child, stop->signal);
   }
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
   int status = 0;

@@ -15,7 +15,7 @@ HANDLE OpenInheritable(const std::string& path, bool forWriting) {
 
 ProgramRun RunChild(const std::string& program, const std::string& folder,
                     const std::string& stdinPath, const std::string& consolePath,
-                    int timeoutSeconds) {
+                    int timeoutSeconds, const Stop* stop) {
   ProgramRun run;
   HANDLE in = OpenInheritable(stdinPath.empty() ? "NUL" : stdinPath, false);
   HANDLE out = OpenInheritable(consolePath, true);
@@ -32,6 +32,10 @@ ProgramRun RunChild(const std::string& program, const std::string& folder,
   CloseHandle(in);
   CloseHandle(out);
   if (!started) return run;
+  if (stop != nullptr) {
+    WaitForStop(*stop);
+    TerminateProcess(process.hProcess, 1);
+  }
   DWORD waited = WaitForSingleObject(process.hProcess, static_cast<DWORD>(timeoutSeconds) * 1000);
   if (waited == WAIT_TIMEOUT) {
     TerminateProcess(process.hProcess, 1);
