@@ -1,5 +1,6 @@
 # Checks that the Windows program is a 32-bit console program that needs no DLL
-# but Windows' own and carries a manifest that never asks for elevation.
+# but Windows' own and carries version details and a manifest that never asks
+# for elevation.
 execute_process(COMMAND ${OBJDUMP} -p ${EXE} OUTPUT_VARIABLE headers RESULT_VARIABLE status)
 if(NOT status EQUAL 0)
   message(FATAL_ERROR "objdump failed on ${EXE}")
@@ -22,4 +23,11 @@ string(HEX "level=\"asInvoker\"" manifest)
 string(FIND "${bytes}" "${manifest}" at)
 if(at EQUAL -1)
   message(FATAL_ERROR "${EXE} has no asInvoker manifest")
+endif()
+# The version resource's key, in UTF-16 as resources hold it.
+string(HEX "VS_VERSION_INFO" key)
+string(REGEX REPLACE "(..)" "\\100" key "${key}")
+string(FIND "${bytes}" "${key}" at)
+if(at EQUAL -1)
+  message(FATAL_ERROR "${EXE} has no version resource")
 endif()
