@@ -1,5 +1,6 @@
 # Checks that the Windows program is a 32-bit console program that needs no DLL
-# but Windows' own and carries a manifest that never asks for elevation.
+# but Windows' own and carries version details and a manifest that never asks
+# for elevation and lists the Windows versions it is made for (7 to 11).
 execute_process(COMMAND ${OBJDUMP} -p ${EXE} OUTPUT_VARIABLE headers RESULT_VARIABLE status)
 if(NOT status EQUAL 0)
   message(FATAL_ERROR "objdump failed on ${EXE}")
@@ -23,3 +24,18 @@ string(FIND "${bytes}" "${manifest}" at)
 if(at EQUAL -1)
   message(FATAL_ERROR "${EXE} has no asInvoker manifest")
 endif()
+# The version resource's key, in UTF-16 as resources hold it.
+string(HEX "VS_VERSION_INFO" key)
+string(REGEX REPLACE "(..)" "\\100" key "${key}")
+string(FIND "${bytes}" "${key}" at)
+if(at EQUAL -1)
+  message(FATAL_ERROR "${EXE} has no version resource")
+endif()
+# Windows 7, and Windows 10 and 11.
+foreach(os 35138b9a-5d96-4fbd-8e2d-a2440225f93a 8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a)
+  string(HEX "<supportedOS Id=\"{${os}}\"/>" entry)
+  string(FIND "${bytes}" "${entry}" at)
+  if(at EQUAL -1)
+    message(FATAL_ERROR "${EXE}'s manifest lacks supportedOS ${os}")
+  endif()
+endforeach()

@@ -13,6 +13,8 @@ for kind in "${want[@]}"; do
     native) need cmake; need ninja-build; need g++; need googletest ;;
     windows)
       need g++-mingw-w64-i686; need g++-mingw-w64-x86-64; need wine64
+      # zip makes the release zip (the package target).
+      need zip
       # The 32-bit loader only where 32-bit programs can run at all.
       if bash "$(dirname "$0")/runs_32bit.sh"; then need wine32:i386; fi
       ;;
