@@ -12,25 +12,6 @@ using locbuild::Bytes;
 
 namespace {
 
-Bytes WorkedExample() {
-  locbuild::LocFile loc;
-  loc.keys = {0x12345678};
-  loc.languages = {{"en", {"Hi"}, 0x10}, {"fr", {"Salut"}, 0x10}};
-  return locbuild::BuildLoc(loc);
-}
-
-Bytes Varied() {
-  locbuild::LocFile loc;
-  loc.version = 7;
-  loc.keys = {1, 2, 3};
-  loc.languages = {{"English", {"New Game", "two\nlines", "", "caf\xC3\xA9"}},
-                   {"../escape", {"x"}},
-                   {"CON", {"y"}},
-                   {"en", {std::string("nul\0byte", 8), "cr\r"}},
-                   {"en", {"again"}}};
-  return locbuild::BuildLoc(loc);
-}
-
 Bytes HugeCount(std::int32_t languages, std::int32_t keys, std::int32_t strings) {
   Bytes out;
   locbuild::PutHeader(out, 1, languages, keys);
@@ -64,12 +45,12 @@ int main(int argc, char** argv) {
   std::filesystem::path folder = argv[1];
   std::filesystem::create_directories(folder);
   std::vector<std::pair<std::string, Bytes>> seeds = {
-      {"worked-example", WorkedExample()},
-      {"varied", Varied()},
-      {"cut-in-header", WorkedExample().substr(0, 10)},
-      {"cut-in-directory", WorkedExample().substr(0, 27)},
-      {"cut-in-block", WorkedExample().substr(0, 63)},
-      {"cut-varied", Varied().substr(0, Varied().size() / 2)},
+      {"worked-example", locbuild::WorkedExample()},
+      {"varied", locbuild::Varied()},
+      {"cut-in-header", locbuild::WorkedExample().substr(0, 10)},
+      {"cut-in-directory", locbuild::WorkedExample().substr(0, 27)},
+      {"cut-in-block", locbuild::WorkedExample().substr(0, 63)},
+      {"cut-varied", locbuild::Varied().substr(0, locbuild::Varied().size() / 2)},
       {"many-languages", HugeCount(0x7FFFFFFF, 0, 1)},
       {"negative-languages", HugeCount(-1, 0, 1)},
       {"many-keys", HugeCount(1, 1'073'741'823, 1)},

@@ -1,6 +1,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -94,31 +95,46 @@ void ForgetTemporary() {
   gTemporary = Temporary{};
 }
 
-// Gives a complete unnamed file a name in its folder, to be renamed over its
-// target: Linux can replace a file by renaming, not by linking.
-bool LinkUnnamed(int file, std::string& error) {
+// Puts a complete unnamed file in place of `target`. Linux can replace a file
+// by renaming, not by linking, so the file is linked under a temporary name
+// first and that is renamed over the target; a child process does both, with
+// every signal held, so that not even SIGKILL of the program can stop them
+// half-way and leave the temporary name behind. Returns 0 or an errno value.
+int LinkUnnamedIntoPlace(int file, const char* target) {
 #if defined(O_TMPFILE)
-  std::string byDescriptor = "/proc/self/fd/" + std::to_string(file);
+  const std::string byDescriptor = "/proc/self/fd/" + std::to_string(file);
   for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string path = TemporaryName(gTemporary.folder);
-    int linked =
-        ::linkat(AT_FDCWD, byDescriptor.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW);
-    // Without /proc, the descriptor itself (older kernels allow this to root only).
-    if (linked != 0 && errno == ENOENT) {
-      linked = ::linkat(file, "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH);
+    const std::string path = TemporaryName(gTemporary.folder);
+    pid_t child = ::fork();
+    if (child < 0) return errno;
+    if (child == 0) {
+      sigset_t all;
+      sigfillset(&all);
+      ::sigprocmask(SIG_SETMASK, &all, nullptr);
+      int linked =
+          ::linkat(AT_FDCWD, byDescriptor.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW);
+      // Without /proc, the descriptor itself (older kernels allow this to root only).
+      if (linked != 0 && errno == ENOENT) {
+        linked = ::linkat(file, "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH);
+      }
+      if (linked != 0) ::_exit(errno);
+      if (std::rename(path.c_str(), target) == 0) ::_exit(0);
+      int failed = errno;
+      ::unlink(path.c_str());
+      ::_exit(failed);
     }
-    if (linked == 0) {
-      NameTemporary(path);
-      return true;
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
-    if (errno != EEXIST) break;
+    int code = WIFEXITED(status) ? WEXITSTATUS(status) : EIO;
+    if (code != EEXIST) return code;
   }
-  error = ErrorText(errno);
+  return EEXIST;
 #else
   (void)file;
-  error = ErrorText(ENOTSUP);
+  (void)target;
+  return ENOTSUP;
 #endif
-  return false;
 }
 
 }  // namespace
@@ -193,17 +209,21 @@ int CreateTemporaryFile(const char* folder, std::string& error) {
 
 bool KeepTemporaryFile(int file, const char* target, std::string& error) {
   StopSignalsHeld held;
-  bool kept = !gTemporary.path.empty() || LinkUnnamed(file, error);
-  std::string closeError;
-  if (!CloseFile(file, closeError) && kept) {
-    error = closeError;
-    kept = false;
+  bool kept = false;
+  if (gTemporary.path.empty()) {
+    int failed = LinkUnnamedIntoPlace(file, target);
+    ::close(file);
+    kept = failed == 0;
+    if (!kept) error = ErrorText(failed);
+  } else {
+    // Closed first, so that a failure to write the file out shows.
+    kept = CloseFile(file, error);
+    if (kept && std::rename(gTemporary.path.c_str(), target) != 0) {
+      error = ErrorText(errno);
+      kept = false;
+    }
+    if (!kept) ::unlink(gTemporary.path.c_str());
   }
-  if (kept && std::rename(gTemporary.path.c_str(), target) != 0) {
-    error = ErrorText(errno);
-    kept = false;
-  }
-  if (!kept && !gTemporary.path.empty()) ::unlink(gTemporary.path.c_str());
   ForgetTemporary();
   return kept;
 }

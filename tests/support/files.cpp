@@ -1,15 +1,11 @@
 #include "files.hpp"
 
-#include <atomic>
-#include <chrono>
 #include <fstream>
-#include <sstream>
+#include <random>
 
-TempFolder::TempFolder(const std::string& label) {
-  static std::atomic<unsigned> sequence{0};
-  auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-  path = fs::temp_directory_path() / ("vornhold-test-" + label + "-" + std::to_string(stamp) + "-" +
-                                      std::to_string(++sequence));
+TempFolder::TempFolder(const std::string& label)
+    : path(fs::temp_directory_path() /
+           ("vornhold-test-" + label + "-" + std::to_string(std::random_device()()))) {
   fs::create_directories(path);
 }
 
@@ -18,16 +14,13 @@ TempFolder::~TempFolder() {
   fs::remove_all(path, ignored);
 }
 
-void WriteBytes(const fs::path& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << bytes;
-}
-
 std::string ReadBytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
+  std::error_code error;
+  std::string bytes(static_cast<std::size_t>(fs::file_size(path, error)), '\0');
+  if (error) return {};
+  std::ifstream(path, std::ios::binary)
+      .read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  return bytes;
 }
 
 std::map<std::string, std::string> Snapshot(const fs::path& folder) {
@@ -43,4 +36,18 @@ std::map<std::string, std::string> Snapshot(const fs::path& folder) {
     }
   }
   return entries;
+}
+
+void Make(const fs::path& folder, const std::map<std::string, std::string>& entries) {
+  for (const auto& [name, bytes] : entries) {
+    fs::path path = folder / name;
+    fs::create_directories(path.parent_path());
+    if (bytes == "<folder>") {
+      fs::create_directories(path);
+    } else if (bytes.starts_with("<link>")) {
+      fs::create_symlink(bytes.substr(6), path);
+    } else {
+      std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+    }
+  }
 }

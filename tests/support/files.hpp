@@ -16,9 +16,12 @@ struct TempFolder {
   fs::path path;
 };
 
-void WriteBytes(const fs::path& path, const std::string& bytes);
 std::string ReadBytes(const fs::path& path);
 
 // Every entry below `folder`, by relative path: a file's bytes, "<folder>" for a
 // folder, "<link>" for a symbolic link.
 std::map<std::string, std::string> Snapshot(const fs::path& folder);
+
+// Makes the entries in `folder`: files with their bytes, "<folder>" a folder,
+// "<link>TARGET" a symbolic link to TARGET.
+void Make(const fs::path& folder, const std::map<std::string, std::string>& entries);

@@ -8,13 +8,13 @@
 
 #include "program_runner.hpp"
 
-ProgramRun RunChild(const std::string& program, const std::string& folder,
-                    const std::string& stdinPath, const std::string& consolePath,
-                    int timeoutSeconds, const Stop* stop) {
+ProgramRun RunProgram(const std::string& program, const std::string& folder,
+                      const std::string& stdinPath, const std::string& consolePath,
+                      int timeoutSeconds, const Stop* stop) {
   ProgramRun run;
   pid_t child = fork();
   if (child == 0) {
-    int in = open(stdinPath.empty() ? "/dev/null" : stdinPath.c_str(), O_RDONLY);
+    int in = open(stdinPath.c_str(), O_RDONLY);
     int out = open(consolePath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (in < 0 || out < 0 || chdir(folder.c_str()) != 0) _exit(127);
     dup2(in, 0);

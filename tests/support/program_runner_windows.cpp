@@ -2,25 +2,16 @@
 
 #include "program_runner.hpp"
 
-namespace {
-
-HANDLE OpenInheritable(const std::string& path, bool forWriting) {
-  SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-  return CreateFileA(path.c_str(), forWriting ? GENERIC_WRITE : GENERIC_READ,
-                     FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                     forWriting ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-}
-
-}  // namespace
-
-ProgramRun RunChild(const std::string& program, const std::string& folder,
-                    const std::string& stdinPath, const std::string& consolePath,
-                    int timeoutSeconds, const Stop* stop) {
+ProgramRun RunProgram(const std::string& program, const std::string& folder,
+                      const std::string& stdinPath, const std::string& consolePath,
+                      int timeoutSeconds, const Stop* stop) {
   ProgramRun run;
-  HANDLE in = OpenInheritable(stdinPath.empty() ? "NUL" : stdinPath, false);
-  HANDLE out = OpenInheritable(consolePath, true);
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
+  SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  HANDLE in = CreateFileA(stdinPath.c_str(), GENERIC_READ, FILE_SHARE_READ, &inherit, OPEN_EXISTING,
+                          FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE out = CreateFileA(consolePath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  STARTUPINFOA startup{sizeof startup};
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdInput = in;
   startup.hStdOutput = out;

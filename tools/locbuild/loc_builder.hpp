@@ -76,6 +76,24 @@ inline Bytes BuildLoc(const LocFile& loc) {
   return out;
 }
 
+// The 70-byte file with languages en and fr, one key and one string each.
+inline Bytes WorkedExample() {
+  return BuildLoc({2, {0x12345678}, {{"en", {"Hi"}, 0x10}, {"fr", {"Salut"}, 0x10}}});
+}
+
+// A small file with most of what a LOC file can hold: line breaks, an empty
+// string, bytes above 0x7F, a zero byte, names that are not file names, a
+// repeated name.
+inline Bytes Varied() {
+  return BuildLoc({7,
+                   {1, 2, 3},
+                   {{"English", {"New Game", "two\nlines", "", "caf\xC3\xA9"}},
+                    {"../escape", {"x"}},
+                    {"CON", {"y"}},
+                    {"en", {std::string("nul\0byte", 8), "cr\r", std::string(300, 'w')}},
+                    {"en", {"again"}}}});
+}
+
 // What the program writes for a list of strings: each followed by a line end,
 // every LF stored as CR LF.
 inline Bytes ExpectedText(const std::vector<std::string>& strings) {
