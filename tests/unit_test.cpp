@@ -4,6 +4,7 @@
 
 #include "loc/reader.hpp"
 #include "locbuild/loc_builder.hpp"
+#include "run/run.hpp"
 #include "support/files.hpp"
 #include "textout/textout.hpp"
 
@@ -24,6 +25,14 @@ TEST(Reader, TheDirectoryGrowsOnlyWithNamesThatArrive) {
   EXPECT_TRUE(input.failed);
   EXPECT_EQ(languages, LanguageList{"en"});
   EXPECT_LT(languages.capacity(), 16u);
+}
+
+// The walk that fuzzing drives, on a whole file held in memory.
+TEST(Reader, AWholeFileInMemoryIsReadToItsLastByte) {
+  ExtractResult result = ExtractFromMemory(locbuild::WorkedExample().data(), 70);
+  EXPECT_FALSE(result.damaged);
+  EXPECT_EQ(result.strings, 2);
+  EXPECT_EQ(result.consumed, 70u);
 }
 
 TEST(SafeFileName, TellsPlainNamesFromPathsWildcardsControlBytesAndDevices) {

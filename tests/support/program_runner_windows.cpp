@@ -11,7 +11,8 @@ ProgramRun RunProgram(const std::string& program, const std::string& folder,
                           FILE_ATTRIBUTE_NORMAL, nullptr);
   HANDLE out = CreateFileA(consolePath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  STARTUPINFOA startup{sizeof startup};
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdInput = in;
   startup.hStdOutput = out;
