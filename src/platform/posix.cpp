@@ -95,34 +95,39 @@ void ForgetTemporary() {
   gTemporary = Temporary{};
 }
 
+// Links the unnamed `file` in as `path`, then renames that over `target`.
+// Returns 0 or an errno value.
+int LinkAndRename(int file, const char* byDescriptor, const char* path, const char* target) {
+  int linked = ::linkat(AT_FDCWD, byDescriptor, AT_FDCWD, path, AT_SYMLINK_FOLLOW);
+  // Without /proc, the descriptor itself (older kernels allow this to root only).
+  if (linked != 0 && errno == ENOENT) linked = ::linkat(file, "", AT_FDCWD, path, AT_EMPTY_PATH);
+  if (linked != 0) return errno;
+  if (std::rename(path, target) == 0) return 0;
+  int failed = errno;
+  ::unlink(path);
+  return failed;
+}
+
 // Puts a complete unnamed file in place of `target`. Linux can replace a file
 // by renaming, not by linking, so the file is linked under a temporary name
-// first and that is renamed over the target; a child process does both, with
+// first and that is renamed over the target. A child process does both with
 // every signal held, so that not even SIGKILL of the program can stop them
-// half-way and leave the temporary name behind. Returns 0 or an errno value.
+// half-way and leave the temporary name behind. It is a vfork child: it
+// shares the program's memory, so starting it copies no pages. Returns 0 or
+// an errno value.
 int LinkUnnamedIntoPlace(int file, const char* target) {
 #if defined(O_TMPFILE)
   const std::string byDescriptor = "/proc/self/fd/" + std::to_string(file);
+  sigset_t all, previous;
+  sigfillset(&all);
   for (int attempt = 0; attempt < 100; ++attempt) {
     const std::string path = TemporaryName(gTemporary.folder);
-    pid_t child = ::fork();
-    if (child < 0) return errno;
-    if (child == 0) {
-      sigset_t all;
-      sigfillset(&all);
-      ::sigprocmask(SIG_SETMASK, &all, nullptr);
-      int linked =
-          ::linkat(AT_FDCWD, byDescriptor.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW);
-      // Without /proc, the descriptor itself (older kernels allow this to root only).
-      if (linked != 0 && errno == ENOENT) {
-        linked = ::linkat(file, "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH);
-      }
-      if (linked != 0) ::_exit(errno);
-      if (std::rename(path.c_str(), target) == 0) ::_exit(0);
-      int failed = errno;
-      ::unlink(path.c_str());
-      ::_exit(failed);
-    }
+    ::sigprocmask(SIG_SETMASK, &all, &previous);  // the child starts with this mask
+    pid_t child = ::vfork();
+    if (child == 0) ::_exit(LinkAndRename(file, byDescriptor.c_str(), path.c_str(), target));
+    int started = errno;
+    ::sigprocmask(SIG_SETMASK, &previous, nullptr);
+    if (child < 0) return started;
     int status = 0;
     while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
