@@ -7,7 +7,6 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
-#include <memory>
 #include <random>
 #include <regex>
 #include <thread>
@@ -86,9 +85,8 @@ class Extract : public ::testing::Test {
     return all;
   }
   ProgramRun Run(const char* program = gProgram.c_str(), const Stop* stop = nullptr) {
-    Make(side.path, {{"stdin.txt", "\n"}});
-    ProgramRun run = RunProgram(program, work.path.string(), (side.path / "stdin.txt").string(),
-                                (side.path / "console.txt").string(), 30, stop);
+    ProgramRun run =
+        RunProgram(program, work.path.string(), (side.path / "console.txt").string(), 30, stop);
     EXPECT_FALSE(run.timedOut);
     run.console = Normalised(ReadBytes(side.path / "console.txt"));
     return run;
@@ -129,16 +127,6 @@ Bytes OwnCounts() {
 const std::vector<std::string> kOddBytes = {
     std::string("nul\0byte", 8), "two\nlines", "cr\rstays", "", "caf\xC3\xA9 \xFF",
     std::string(32767, '\n')};
-// A name byte of 0x80 or more is kept as it is on POSIX systems; Windows reads
-// it in the active code page, so there the file's name depends on the system.
-#ifdef _WIN32
-const std::string kAccented = "Francais";
-#else
-const std::string kAccented =
-    "Fran\xE7"
-    "ais";
-#endif
-
 Bytes Huge(std::int32_t languages, std::int32_t keys, std::int32_t strings) {
   Bytes loc;
   locbuild::PutHeader(loc, 1, languages, keys);
@@ -154,10 +142,9 @@ Bytes Huge(std::int32_t languages, std::int32_t keys, std::int32_t strings) {
 // Names that are not plain file names: a file of them, and the console lines.
 std::pair<Bytes, std::string> Hostile() {
   const std::pair<std::string, std::string> names[] = {
-      {"../escape", "../escape"}, {"..\\up", "..\\up"},      {"C:x", "C:x"},
-      {"/tmp/x", "/tmp/x"},       {"sub/dir", "sub/dir"},    {"CON", "CON"},
-      {"nul.txt", "nul.txt"},     {"lpt1 ", "lpt1 "},        {"a*b", "a*b"},
-      {"bell\x07", "bell\\x07"},  {{"nul\0", 4}, "nul\\x00"}};
+      {"../escape", "../escape"}, {"..\\up", "..\\up"}, {"C:x", "C:x"},
+      {"/tmp/x", "/tmp/x"},       {"lpt1 ", "lpt1 "},   {"bell\x07", "bell\\x07"},
+      {{"nul\0", 4}, "nul\\x00"}};
   locbuild::LocFile loc;
   std::string console;
   for (const auto& [name, shown] : names) {
@@ -187,9 +174,9 @@ const Case kCases[] = {
      Header(1, 5, 9) + kSeparator + Done("a") + Done("b") + Done("a") + Done("") + Done("c") +
          Summary(3),
      Out({{"a.txt", "second a\r\n"}, {"b.txt", ""}, {".txt", ""}, {"c.txt", "\r\n"}})},
-    {"bytes kept, every LF as CR LF", locbuild::BuildLoc({2, {1}, {{kAccented, kOddBytes}}}), {}, 0,
-     Header(2, 1, 1) + kSeparator + Done(kAccented) + Summary(6),
-     Out({{kAccented + ".txt", locbuild::ExpectedText(kOddBytes)}})},
+    {"bytes kept, every LF as CR LF", locbuild::BuildLoc({2, {1}, {{"odd", kOddBytes}}}), {}, 0,
+     Header(2, 1, 1) + kSeparator + Done("odd") + Summary(6),
+     Out({{"odd.txt", locbuild::ExpectedText(kOddBytes)}})},
     {"a second run replaces language files only", kWorked,
      {{"Output/en.txt", "an older and much longer text\r\n"}, {"Output/notes.txt", "mine"}}, 0,
      kWorkedConsole, Out({{"en.txt", "Hi\r\n"}, {"fr.txt", "Salut\r\n"}, {"notes.txt", "mine"}})},
@@ -210,8 +197,8 @@ const Case kCases[] = {
     {"a string count past the largest", Huge(1, kMaxKeys + 1, 1), {}, kDamagedStatus,
      Header(1, 1, kMaxKeys + 1) + kDamaged + "string count 1073741824 is out of range.\n", Out({})},
     {"hostile names", Hostile().first, {}, 1,
-     Header(2, 12, 0) + kSeparator + Hostile().second + Done("ok") + Summary(12) +
-         "11 languages could not be written.\n",
+     Header(2, 8, 0) + kSeparator + Hostile().second + Done("ok") + Summary(8) +
+         "7 languages could not be written.\n",
      Out({{"ok.txt", "fine\r\n"}})},
     {"a file named Output", kWorked, {{"Output", "not a folder"}}, 1,
      "Folder Output could not be made\n" + Header(2, 2, 1) + kSeparator +
@@ -273,9 +260,6 @@ TEST_F(Extract, FullDiskFailsTheLanguageAndKeepsItsEarlierFile) {
   fs::create_directories(Output());
   std::string mount = "mount -t tmpfs -o size=256k tmpfs '" + Output().string() + "' 2>/dev/null";
   if (std::system(mount.c_str()) != 0) GTEST_SKIP() << "cannot mount a tmpfs here (needs root)";
-  std::shared_ptr<void> unmount(nullptr, [&](void*) {
-    [[maybe_unused]] int ignored = std::system(("umount '" + Output().string() + "'").c_str());
-  });
   const std::string lines(32000, '\n');  // each doubles to 64000 bytes on disk
   PutLoc(locbuild::BuildLoc(
       {2, {}, {{"small", {"fits"}}, {"big", {lines, lines, lines, lines, lines}}}}));
@@ -286,6 +270,7 @@ TEST_F(Extract, FullDiskFailsTheLanguageAndKeepsItsEarlierFile) {
             std::string::npos)
       << run.console;
   EXPECT_EQ(Snapshot(Output()), (Files{{"small.txt", "fits\r\n"}, {"big.txt", "earlier big\r\n"}}));
+  EXPECT_EQ(std::system(("umount '" + Output().string() + "'").c_str()), 0);
 #endif
 }
 
@@ -293,9 +278,7 @@ TEST_F(Extract, FullDiskFailsTheLanguageAndKeepsItsEarlierFile) {
 // itself, leave nothing but language files in "Output" and end every language
 // line it starts; it reports damage exactly when it exits with -1.
 TEST_F(Extract, RandomDamageNeverCrashesHangsOrLeavesStrayFiles) {
-  auto seed = gDamageSeed != 0 ? gDamageSeed
-                               : static_cast<unsigned long long>(
-                                     std::chrono::system_clock::now().time_since_epoch().count());
+  unsigned long long seed = gDamageSeed != 0 ? gDamageSeed : std::random_device()();
   std::printf("random damage: %d runs, seed %llu (replay with --damage-seed)\n", gDamageRuns, seed);
   std::mt19937_64 random(seed);
   auto below = [&](std::size_t limit) { return limit == 0 ? 0 : random() % limit; };
@@ -339,28 +322,25 @@ TEST_F(Extract, StoppedAtAnyMomentLeavesOnlyWholeFiles) {
   locbuild::LocFile loc;
   Files earlier, fresh{{"Output", "<folder>"}};
   for (char i = 0; i < 16; ++i) {
-    loc.languages.push_back({std::string{'L', char('a' + i)}, {}});
+    auto& language = loc.languages.emplace_back(std::string{'L', char('a' + i)});
     for (int k = 0; k < 20000; ++k) {
-      loc.languages.back().strings.push_back(std::string(40 + (k * 37 + i) % 120, 'a' + k % 26));
-      if (k % 3 == 0) loc.languages.back().strings.back() += "\nline";
+      language.strings.push_back(std::string(40 + (k * 37 + i) % 120, 'a' + k % 26) +
+                                 (k % 3 == 0 ? "\nline" : ""));
     }
-    const std::string name = "Output/" + loc.languages.back().name + ".txt";
-    fresh[name] = locbuild::ExpectedText(loc.languages.back().strings);
-    if (i % 2 == 0) earlier[name] = "earlier\r\n";
+    fresh["Output/" + language.name + ".txt"] = locbuild::ExpectedText(language.strings);
+    if (i % 2 == 0) earlier["Output/" + language.name + ".txt"] = "earlier\r\n";
   }
   PutLoc(locbuild::BuildLoc(loc));
   Make(work.path, earlier);
   auto started = std::chrono::steady_clock::now();
   ASSERT_EQ(Run().exitStatus, 0);
-  const auto whole = static_cast<unsigned>(std::chrono::duration_cast<std::chrono::microseconds>(
-                                               std::chrono::steady_clock::now() - started)
-                                               .count());
+  const auto whole = static_cast<unsigned>(
+      std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - started)
+          .count());
   ASSERT_EQ(Everything(), fresh);
   // Anything else in "Output" is left behind by the stop.
   auto stray = [&] {
-    for (const auto& entry : fs::directory_iterator(Output())) {
-      std::string name = "Output/" + entry.path().filename().string();
-      std::string bytes = ReadBytes(entry.path());
+    for (const auto& [name, bytes] : Everything()) {
       if (fresh.count(name) == 0 || (bytes != fresh[name] && bytes != "earlier\r\n")) return name;
     }
     return std::string();

@@ -1,6 +1,7 @@
 #include "files.hpp"
 
 #include <fstream>
+#include <iterator>
 #include <random>
 
 TempFolder::TempFolder(const std::string& label)
@@ -15,25 +16,17 @@ TempFolder::~TempFolder() {
 }
 
 std::string ReadBytes(const fs::path& path) {
-  std::error_code error;
-  std::string bytes(static_cast<std::size_t>(fs::file_size(path, error)), '\0');
-  if (error) return {};
-  std::ifstream(path, std::ios::binary)
-      .read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  return bytes;
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
 }
 
 std::map<std::string, std::string> Snapshot(const fs::path& folder) {
   std::map<std::string, std::string> entries;
   for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-    std::string name = fs::relative(entry.path(), folder).generic_string();
-    if (entry.is_symlink()) {
-      entries[name] = "<link>";
-    } else if (entry.is_directory()) {
-      entries[name] = "<folder>";
-    } else {
-      entries[name] = ReadBytes(entry.path());
-    }
+    entries[fs::relative(entry.path(), folder).generic_string()] = entry.is_symlink() ? "<link>"
+                                                                   : entry.is_directory()
+                                                                       ? "<folder>"
+                                                                       : ReadBytes(entry.path());
   }
   return entries;
 }
@@ -41,12 +34,10 @@ std::map<std::string, std::string> Snapshot(const fs::path& folder) {
 void Make(const fs::path& folder, const std::map<std::string, std::string>& entries) {
   for (const auto& [name, bytes] : entries) {
     fs::path path = folder / name;
-    fs::create_directories(path.parent_path());
-    if (bytes == "<folder>") {
-      fs::create_directories(path);
-    } else if (bytes.starts_with("<link>")) {
+    fs::create_directories(bytes == "<folder>" ? path : path.parent_path());
+    if (bytes.starts_with("<link>")) {
       fs::create_symlink(bytes.substr(6), path);
-    } else {
+    } else if (bytes != "<folder>") {
       std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
     }
   }

@@ -2,25 +2,18 @@
 
 #include <chrono>
 #include <filesystem>
-
-namespace {
-
-std::size_t CountEntries(const std::string& folder) {
-  std::error_code error;
-  std::size_t count = 0;
-  for (std::filesystem::directory_iterator it(folder, error), end; it != end; it.increment(error)) {
-    ++count;
-  }
-  return count;
-}
-
-}  // namespace
+#include <iterator>
 
 void WaitForStop(const Stop& stop) {
+  namespace fs = std::filesystem;
+  auto entries = [&] {
+    std::error_code error;  // no folder yet: no entries
+    return std::distance(fs::directory_iterator(stop.watchFolder, error), {});
+  };
   auto deadline =
       std::chrono::steady_clock::now() + std::chrono::microseconds(stop.afterMicroseconds);
-  std::size_t before = stop.watchFolder.empty() ? 0 : CountEntries(stop.watchFolder);
+  auto before = stop.watchFolder.empty() ? 0 : entries();
   while (std::chrono::steady_clock::now() < deadline) {
-    if (!stop.watchFolder.empty() && CountEntries(stop.watchFolder) > before) return;
+    if (!stop.watchFolder.empty() && entries() > before) return;
   }
 }

@@ -21,10 +21,11 @@ struct Stop {
 };
 
 // Starts the program and waits for it (the one part that differs by system).
-// Its standard input is read from `stdinPath`, its output goes to `consolePath`.
+// Its standard input is empty, so the closing prompt returns at once; its
+// output goes to `consolePath`.
 ProgramRun RunProgram(const std::string& program, const std::string& folder,
-                      const std::string& stdinPath, const std::string& consolePath,
-                      int timeoutSeconds, const Stop* stop = nullptr);
+                      const std::string& consolePath, int timeoutSeconds,
+                      const Stop* stop = nullptr);
 
 // Returns when the stop is due.
 void WaitForStop(const Stop& stop);

@@ -3,11 +3,10 @@
 #include "program_runner.hpp"
 
 ProgramRun RunProgram(const std::string& program, const std::string& folder,
-                      const std::string& stdinPath, const std::string& consolePath,
-                      int timeoutSeconds, const Stop* stop) {
+                      const std::string& consolePath, int timeoutSeconds, const Stop* stop) {
   ProgramRun run;
   SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-  HANDLE in = CreateFileA(stdinPath.c_str(), GENERIC_READ, FILE_SHARE_READ, &inherit, OPEN_EXISTING,
+  HANDLE in = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ, &inherit, OPEN_EXISTING,
                           FILE_ATTRIBUTE_NORMAL, nullptr);
   HANDLE out = CreateFileA(consolePath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -28,16 +27,13 @@ ProgramRun RunProgram(const std::string& program, const std::string& folder,
     WaitForStop(*stop);
     TerminateProcess(process.hProcess, 1);
   }
-  DWORD waited = WaitForSingleObject(process.hProcess, static_cast<DWORD>(timeoutSeconds) * 1000);
-  if (waited == WAIT_TIMEOUT) {
-    TerminateProcess(process.hProcess, 1);
-    WaitForSingleObject(process.hProcess, INFINITE);
-    run.timedOut = true;
-  } else {
-    DWORD code = 0;
-    GetExitCodeProcess(process.hProcess, &code);
-    run.exitStatus = static_cast<int>(code & 0xFF);
-  }
+  run.timedOut = WaitForSingleObject(process.hProcess, static_cast<DWORD>(timeoutSeconds) * 1000) ==
+                 WAIT_TIMEOUT;
+  if (run.timedOut) TerminateProcess(process.hProcess, 1);
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD code = 0;
+  GetExitCodeProcess(process.hProcess, &code);
+  run.exitStatus = static_cast<int>(code & 0xFF);
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
   return run;
