@@ -322,7 +322,8 @@ TEST_F(Extract, StoppedAtAnyMomentLeavesOnlyWholeFiles) {
   locbuild::LocFile loc;
   Files earlier, fresh{{"Output", "<folder>"}};
   for (char i = 0; i < 16; ++i) {
-    auto& language = loc.languages.emplace_back(std::string{'L', char('a' + i)});
+    auto& language =
+        loc.languages.emplace_back(locbuild::Language{std::string{'L', char('a' + i)}, {}, 0});
     for (int k = 0; k < 20000; ++k) {
       language.strings.push_back(std::string(40 + (k * 37 + i) % 120, 'a' + k % 26) +
                                  (k % 3 == 0 ? "\nline" : ""));
