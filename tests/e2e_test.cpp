@@ -364,7 +364,8 @@ TEST_F(Extract, StoppedAtAnyMomentLeavesOnlyWholeFiles) {
                      std::to_string(stop.afterMicroseconds) + " us, " + stop.watchFolder);
         fs::remove_all(Output());
         Make(work.path, earlier);
-        Run(program.c_str(), &stop);
+        // A run stopped half-way through cannot have ended by itself.
+        EXPECT_TRUE(Run(program.c_str(), &stop).exitStatus != 0 || moment != 3);
         // Wine closes a killed program's files a moment after it reports it ended.
         for (int wait = 0; wait < 300 && !stray().empty(); ++wait) {
           std::this_thread::sleep_for(std::chrono::milliseconds(10));
