@@ -20,14 +20,13 @@ foreach(import IN LISTS imports)
   endif()
 endforeach()
 file(READ ${EXE} bytes HEX)
-string(HEX "level=\"asInvoker\"" manifest)
-require("${bytes}" "${manifest}" "has no asInvoker manifest")
 # The version resource's key, in UTF-16 as resources hold it.
 string(HEX "VS_VERSION_INFO" key)
 string(REGEX REPLACE "(..)" "\\100" key "${key}")
 require("${bytes}" "${key}" "has no version resource")
-# Windows 7, and Windows 10 and 11.
-foreach(os 35138b9a-5d96-4fbd-8e2d-a2440225f93a 8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a)
-  string(HEX "<supportedOS Id=\"{${os}}\"/>" entry)
-  require("${bytes}" "${entry}" "'s manifest lacks supportedOS ${os}")
+# Never elevated; made for Windows 7, and for Windows 10 and 11.
+foreach(entry "level=\"asInvoker\"" "<supportedOS Id=\"{35138b9a-5d96-4fbd-8e2d-a2440225f93a}\"/>"
+              "<supportedOS Id=\"{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}\"/>")
+  string(HEX "${entry}" hex)
+  require("${bytes}" "${hex}" "'s manifest lacks ${entry}")
 endforeach()
