@@ -1,11 +1,12 @@
 // What the end-to-end tests reach only in part: the reader's decoding corners,
-// the file-name rule and the line conversion, case by case.
+// the file-name rule and both ways of converting lines, case by case.
 #include <gtest/gtest.h>
 
 #include "loc/reader.hpp"
 #include "locbuild/loc_builder.hpp"
 #include "run/run.hpp"
 #include "support/files.hpp"
+#include "textout/line_feeds.hpp"
 #include "textout/textout.hpp"
 
 using locbuild::Bytes;
@@ -51,34 +52,33 @@ TEST(SafeFileName, TellsPlainNamesFromPathsWildcardsControlBytesAndDevices) {
   EXPECT_FALSE(IsSafeFileName(std::string("a\0b", 3)));
 }
 
-// Lines are converted 64 bytes at a time, reading a little past their end as
-// they do in the input buffer: every length around those steps, with LFs at
-// every place, must come out as the byte-by-byte rule says.
-TEST(LanguageFile, EveryLengthAndLfPlacementConvertsExactly) {
-  std::vector<std::string> lines;
+// Both ways of storing lines, on every length around their 64-byte steps and
+// with LFs at every place, one LF of each line marked as a line end already,
+// reading and storing no further than they may.
+TEST(LineFeeds, EveryLengthAndLfPlacementConvertsExactly) {
+  std::vector<StoreWithCrLfFunction> ways = {StoreWithCrLfNarrow};
+  if (WideStoreWithCrLf() != nullptr) ways.push_back(WideStoreWithCrLf());
   for (std::size_t size = 0; size <= 160; ++size) {
-    std::string text(size, 'x');
-    for (std::size_t i = 0; i < size; ++i) text[i] = static_cast<char>('a' + (i * 7 + size) % 26);
-    lines.push_back(text);
-    for (std::size_t at = 0; at < size; ++at) {
-      std::string one = text;
-      one[at] = '\n';
-      lines.push_back(one);
-      one[(at * 5 + 3) % size] = '\n';
-      lines.push_back(one);
+    for (std::size_t at = 0; at <= size + 1; ++at) {
+      std::vector<char> in(size + kLineReadSlack, '\n');
+      std::uint64_t lineBreaks[4] = {};
+      for (std::size_t i = 0; i < size && at <= size; ++i) in[i] = static_cast<char>('a' + i % 26);
+      if (at < size) in[at] = in[(at * 5 + 3) % size] = '\n';
+      if (at < size) lineBreaks[at / 64] |= std::uint64_t{1} << at % 64;
+      std::string expected;
+      for (std::size_t i = 0; i < size; ++i) {
+        if (in[i] == '\n' && (i != at)) expected += '\r';
+        expected += in[i];
+      }
+      for (StoreWithCrLfFunction store : ways) {
+        std::vector<char> out(expected.size() + kLineStoreSlack);
+        for (bool fewLineFeeds : {false, true}) {
+          std::size_t stored = store(out.data(), in.data(), size, lineBreaks, fewLineFeeds);
+          ASSERT_EQ(std::string(out.data(), stored), expected) << size << " " << at;
+        }
+      }
     }
-    lines.push_back(std::string(size, '\n'));
   }
-  TempFolder folder("textout");
-  LanguageFile file;
-  OpenLanguageFile(file, folder.path.string().c_str(), "mix");
-  for (const std::string& line : lines) {
-    std::string padded = line + std::string(kLineOverread, '\n');
-    WriteLine(file, std::string_view(padded.data(), line.size()));
-  }
-  CloseLanguageFile(file);
-  ASSERT_EQ(file.state, FileState::Done);
-  EXPECT_EQ(ReadBytes(folder.path / "mix.txt"), locbuild::ExpectedText(lines));
 }
 
 }  // namespace

@@ -20,12 +20,24 @@ void Fail(LocInput& input, std::string reason = {}) {
   input.failOffset = input.endOffset;
   input.failReason = std::move(reason);
   // Nothing is left at hand, so every later read goes to Refill, which refuses.
-  input.endOffset -= static_cast<std::uint64_t>(input.end - input.next);
+  input.endOffset -= AtHand(input);
   input.end = input.next;
 }
 
+std::size_t LengthAt(const unsigned char* prefix) {
+  auto length = static_cast<std::int16_t>(prefix[0] << 8 | prefix[1]);
+  return length > 0 ? static_cast<std::size_t>(length) : 0;
+}
+
+void StartBuffers(LocInput& input, std::size_t size) {
+  input.buffer.resize(size + kReadSlack);
+  input.next = input.end = input.buffer.data();
+  input.lineBreaks.assign(kMaxRunBytes / 64 + 2, 0);
+  input.state = InputState::Open;
+}
+
 void MoveUnreadToFront(LocInput& input) {
-  std::size_t kept = static_cast<std::size_t>(input.end - input.next);
+  std::size_t kept = AtHand(input);
   std::memmove(input.buffer.data(), input.next, kept);
   input.next = input.buffer.data();
   input.end = input.next + kept;
@@ -41,7 +53,7 @@ bool Refill(LocInput& input, std::size_t count) {
     Fail(input);
     return false;
   }
-  while (static_cast<std::size_t>(input.end - input.next) < count) {
+  while (AtHand(input) < count) {
     if (input.buffer.data() + kBufferSize - input.end < static_cast<std::ptrdiff_t>(kReadSize)) {
       MoveUnreadToFront(input);
     }
@@ -66,20 +78,16 @@ void OpenInput(LocInput& input, const char* path) {
   std::string ignored;  // the run reports any failure to open in its own words
   input.file = platform::OpenForReading(path, ignored);
   if (input.file < 0) return;
-  input.state = InputState::Open;
-  input.buffer.resize(kBufferSize + kReadSlack);
-  input.next = input.end = input.buffer.data();
+  StartBuffers(input, kBufferSize);
 }
 
 // The bytes are copied so that they, too, are followed by kReadSlack bytes.
 void OpenInputFromMemory(LocInput& input, const void* data, std::size_t size) {
   input.file = -1;
-  input.buffer.resize(size + kReadSlack);
+  StartBuffers(input, size);
   if (size > 0) std::memcpy(input.buffer.data(), data, size);
-  input.next = input.buffer.data();
   input.end = input.next + size;
   input.endOffset = size;
-  input.state = InputState::Open;
 }
 
 bool IsInputOpen(const LocInput& input) {
@@ -97,7 +105,7 @@ void CloseInput(LocInput& input) {
 }
 
 std::uint64_t Offset(const LocInput& input) {
-  return input.endOffset - static_cast<std::uint64_t>(input.end - input.next);
+  return input.endOffset - AtHand(input);
 }
 
 std::int32_t ReadInt32(LocInput& input) {
@@ -116,11 +124,61 @@ void ReadByte(LocInput& input) {
 void SkipBytes(LocInput& input, std::uint64_t count) {
   while (count > 0) {
     if (!Need(input, 1)) return;
-    std::size_t atHand = static_cast<std::size_t>(input.end - input.next);
+    std::size_t atHand = AtHand(input);
     std::size_t step = static_cast<std::size_t>(std::min<std::uint64_t>(atHand, count));
     input.next += step;
     count -= step;
   }
+}
+
+std::string_view ReadCountedString(LocInput& input) {
+  std::size_t size = 0;
+  if (Need(input, 2)) {
+    size = LengthAt(input.next);
+    input.next += 2;
+    if (!Need(input, size)) size = 0;
+  }
+  // Even an empty or failed string points into the buffer, with the slack behind it.
+  std::string_view text(reinterpret_cast<const char*>(input.next), size);
+  input.next += size;
+  return text;
+}
+
+// The hot loop of a run: a walk over the prefixes of the strings at hand.
+StringRun ReadStringRun(LocInput& input, std::int32_t maxCount, std::size_t maxBytes) {
+  StringRun run;
+  std::fill_n(input.lineBreaks.begin(), input.lineBreakWords, 0);
+  input.lineBreakWords = 0;
+  run.lineBreaks = input.lineBreaks.data();
+  if (!Need(input, 2) || !Need(input, 2 + LengthAt(input.next))) return run;
+  unsigned char* const text = input.next + 2;
+  std::size_t budget = std::max(std::min(maxBytes, kMaxRunBytes), 2 + LengthAt(input.next));
+  unsigned char* const stop = input.next + std::min(budget, AtHand(input));
+  unsigned char* at = text + LengthAt(input.next);  // past the first string, known to be whole
+  run.count = 1;
+  // A word of marks is built up in a register and stored whole each time, so
+  // that no mark waits for the store of the one before it.
+  std::uint64_t* const words = input.lineBreaks.data();
+  std::uint64_t* word = words;
+  std::uint64_t marks = 0;
+  while (run.count < maxCount && stop - at >= 2) {
+    std::size_t length = LengthAt(at);
+    if (static_cast<std::size_t>(stop - at) - 2 < length) break;
+    at[0] = '\r';
+    at[1] = '\n';
+    auto lineFeed = static_cast<std::size_t>(at + 1 - text);
+    std::uint64_t* into = words + lineFeed / 64;
+    marks = (into == word ? marks : 0) | std::uint64_t{1} << lineFeed % 64;
+    *into = marks;
+    word = into;
+    at += 2 + length;
+    ++run.count;
+  }
+  run.text =
+      std::string_view(reinterpret_cast<const char*>(text), static_cast<std::size_t>(at - text));
+  input.lineBreakWords = run.text.size() / 64 + 1;
+  input.next = at;
+  return run;
 }
 
 LocHeader ReadHeader(LocInput& input) {

@@ -31,11 +31,13 @@ struct LocInput {
   ~LocInput();
 
   InputState state = InputState::NotOpen;
-  int file = -1;                        // -1 when the bytes are held in memory
-  std::vector<unsigned char> buffer;    // the bytes at hand, and kReadSlack more
-  const unsigned char* next = nullptr;  // first byte not yet consumed
-  const unsigned char* end = nullptr;   // one past the last byte at hand
-  std::uint64_t endOffset = 0;          // file offset of `end`
+  int file = -1;                          // -1 when the bytes are held in memory
+  std::vector<unsigned char> buffer;      // the bytes at hand, and kReadSlack more
+  unsigned char* next = nullptr;          // first byte not yet consumed
+  unsigned char* end = nullptr;           // one past the last byte at hand
+  std::uint64_t endOffset = 0;            // file offset of `end`
+  std::vector<std::uint64_t> lineBreaks;  // of the last StringRun
+  std::size_t lineBreakWords = 0;         // how many of them it may have set
 
   bool failed = false;
   std::uint64_t failOffset = 0;  // where the data ended, or where reading broke
@@ -62,9 +64,13 @@ std::uint64_t Offset(const LocInput& input);
 // Brings `count` bytes to hand, or marks the input failed; the slow half of Need.
 bool Refill(LocInput& input, std::size_t count);
 
+inline std::size_t AtHand(const LocInput& input) {
+  return static_cast<std::size_t>(input.end - input.next);
+}
+
 // The one bounds check behind every read.
 inline bool Need(LocInput& input, std::size_t count) {
-  if (static_cast<std::size_t>(input.end - input.next) >= count) return true;
+  if (AtHand(input) >= count) return true;
   return Refill(input, count);
 }
 
@@ -72,23 +78,29 @@ std::int32_t ReadInt32(LocInput& input);
 void ReadByte(LocInput& input);
 void SkipBytes(LocInput& input, std::uint64_t count);
 
-// Read once per string of the file, so it is kept where every caller can inline it.
-// The view stays valid until the next read from `input`; kReadSlack bytes follow it.
-inline std::string_view ReadCountedString(LocInput& input) {
-  std::size_t size = 0;
-  if (Need(input, 2)) {
-    // A length of 0x8000 or more is negative and, like zero, means an empty string.
-    auto length = static_cast<std::int16_t>(input.next[0] << 8 | input.next[1]);
-    input.next += 2;
-    if (length > 0 && Need(input, static_cast<std::size_t>(length))) {
-      size = static_cast<std::size_t>(length);
-    }
-  }
-  // Even an empty or failed string points into the buffer, with the slack behind it.
-  std::string_view text(reinterpret_cast<const char*>(input.next), size);
-  input.next += size;
-  return text;
-}
+// A signed 16-bit big-endian length, then that many bytes; a length of zero
+// or less means an empty string. The view stays valid until the next read.
+std::string_view ReadCountedString(LocInput& input);
+
+// Strings that follow one another in a language block, joined into lines:
+// `text` runs from the first string's first byte to the last string's last
+// byte, and each length prefix between two strings has been overwritten with
+// CR LF. Bit i of `lineBreaks[i / 64]` is set when text[i] is the LF of such a
+// line end. Valid until the next read from the input.
+struct StringRun {
+  std::string_view text;
+  std::int32_t count = 0;
+  const std::uint64_t* lineBreaks = nullptr;
+};
+
+// The most bytes a run takes, and the least (one whole string), so that the
+// text of a run and its marks fit in buffers of a fixed size.
+inline constexpr std::size_t kMaxRunBytes = 64 * 1024;
+
+// Reads at least one and at most `maxCount` strings (maxCount > 0), as many as
+// are at hand and take no more than `maxBytes` with their prefixes, or one
+// string whatever its size. Marks the input failed when the first string is cut.
+StringRun ReadStringRun(LocInput& input, std::int32_t maxCount, std::size_t maxBytes);
 
 LocHeader ReadHeader(LocInput& input);
 void SkipKeyTable(LocInput& input, std::int32_t stringCount);

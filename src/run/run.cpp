@@ -49,12 +49,13 @@ bool ExtractLanguage(LocInput& input, const std::string& name, const RunTarget& 
   const char* where = "the head of the block of language ";
   if (!input.failed) {
     where = "the strings of language ";
-    for (std::int32_t i = 0; i < count; ++i) {
-      ++result.strings;
-      std::string_view text = ReadCountedString(input);
+    for (std::int32_t left = count; left > 0;) {
+      StringRun run = ReadStringRun(input, left, LineRoom(file));
       if (input.failed) break;
-      WriteLine(file, text);
-      result.stringBytes += text.size();
+      WriteLines(file, run.text, run.lineBreaks);
+      left -= run.count;
+      result.strings += run.count;
+      result.stringBytes += run.text.size() - 2 * static_cast<std::size_t>(run.count - 1);
     }
   }
   if (input.failed) {

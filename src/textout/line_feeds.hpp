@@ -1,35 +1,33 @@
-// Copying bytes sixty-four at a time while finding the LFs among them: with
-// SSE2 on x86 (every x86 processor that runs a current Windows or Linux has
-// it), byte by byte elsewhere.
+// Storing a run of text with every LF as CR LF, except the LFs that a caller
+// marks as already ending a line (their CR is in place). Bit i of
+// `lineBreaks[i / 64]` marks the LF at in[i].
+//
+// Both ways read up to 64 bytes past `in + size` and store up to 128 bytes past
+// the bytes that they return; those bytes must be there (their values do not
+// matter). The mark words must cover `size` bytes and one word more.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+inline constexpr std::size_t kLineReadSlack = 64;
+inline constexpr std::size_t kLineStoreSlack = 128;
 
-inline constexpr std::size_t kChunkSize = 64;
+// `fewLineFeeds` says that LFs to convert are expected in few chunks (as in the
+// text before), so that a chunk without one is best stored as it is.
+using StoreWithCrLfFunction = std::size_t (*)(char* out, const char* in, std::size_t size,
+                                              const std::uint64_t* lineBreaks, bool fewLineFeeds);
 
-// Copies the 64 bytes at `in` to `out` and returns a mask in which bit i is
-// set when in[i] is an LF.
-inline std::uint64_t CopyChunk(char* out, const char* in) {
-#if defined(__SSE2__)
-  const __m128i lineFeed = _mm_set1_epi8('\n');
-  std::uint64_t mask = 0;
-  for (std::size_t i = 0; i < kChunkSize; i += 16) {
-    __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), bytes);
-    auto found = static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, lineFeed)));
-    mask |= std::uint64_t{found} << i;
-  }
-  return mask;
-#else
-  std::memcpy(out, in, kChunkSize);
-  std::uint64_t mask = 0;
-  for (std::size_t i = 0; i < kChunkSize; ++i) mask |= std::uint64_t{in[i] == '\n'} << i;
-  return mask;
-#endif
-}
+// Sixteen bytes a step with SSE2 (every x86 processor that runs a current
+// Windows or Linux has it), byte by byte on other processors.
+std::size_t StoreWithCrLfNarrow(char* out, const char* in, std::size_t size,
+                                const std::uint64_t* lineBreaks, bool fewLineFeeds);
+
+// Sixty-four bytes a step with AVX-512, with no branch on where the LFs are
+// unless there are few;
+// null where the processor lacks it, and in builds other than 64-bit x86.
+StoreWithCrLfFunction WideStoreWithCrLf();
+
+// The fastest way this processor has.
+std::size_t StoreWithCrLf(char* out, const char* in, std::size_t size,
+                          const std::uint64_t* lineBreaks, bool fewLineFeeds);

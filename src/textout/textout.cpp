@@ -2,22 +2,20 @@
 
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 #include "platform/platform.hpp"
-#include "textout/line_feeds.hpp"
 
 namespace {
 
 // Writes are of one size, 256 KiB, which costs the least system time per byte.
-// The buffer has room for one more line beyond that: the longest string
+// Lines are added while they surely fit below that size, and at least one at a
+// time, so the buffer has room for one more line beyond it: the longest string
 // (32767 bytes, all LF) takes 65536 bytes with its line end.
 constexpr std::size_t kWriteSize = 256 * 1024;
 constexpr std::size_t kLongestLine = 2 * 32767 + 2;
-constexpr std::size_t kStoreSlack = kChunkSize;  // a line's stores may reach this far past it
 
 constexpr std::array<std::string_view, 24> kDeviceNames = {
     "CON",  "PRN",  "AUX",  "NUL",  "COM1", "COM2", "COM3",   "COM4",
@@ -72,30 +70,6 @@ void WriteOut(LanguageFile& file, std::size_t size) {
   file.used -= size;
 }
 
-// Stores `size` bytes at `out` with every LF as CR LF and returns how many bytes
-// that took. Each chunk is stored whole; an LF in it puts a CR in its place and
-// the rest of the chunk one byte later. The last chunk reaches past the string:
-// it reads up to kLineOverread bytes beyond `in + size` and stores as many
-// beyond the bytes it returns.
-std::size_t CopyWithCrLf(char* out, const char* in, std::size_t size) {
-  char* const start = out;
-  for (;;) {
-    std::uint64_t lineFeeds = CopyChunk(out, in);
-    if (size < kChunkSize) lineFeeds &= (std::uint64_t{1} << size) - 1;
-    while (lineFeeds != 0) {
-      auto at = static_cast<std::size_t>(std::countr_zero(lineFeeds));
-      lineFeeds &= lineFeeds - 1;
-      out[at] = '\r';
-      CopyChunk(out + at + 1, in + at);
-      ++out;
-    }
-    if (size <= kChunkSize) return static_cast<std::size_t>(out - start) + size;
-    in += kChunkSize;
-    out += kChunkSize;
-    size -= kChunkSize;
-  }
-}
-
 }  // namespace
 
 bool MakeFolder(const char* name) {
@@ -128,7 +102,8 @@ void OpenLanguageFile(LanguageFile& file, const char* folder, std::string_view n
   file.used = 0;
   file.bytesWritten = 0;
   if (!file.buffer) {
-    file.buffer = std::make_unique_for_overwrite<char[]>(kWriteSize + kLongestLine + kStoreSlack);
+    file.buffer =
+        std::make_unique_for_overwrite<char[]>(kWriteSize + kLongestLine + kLineStoreSlack);
   }
   if (folder == nullptr) {
     file.state = FileState::Discard;
@@ -147,10 +122,16 @@ void OpenLanguageFile(LanguageFile& file, const char* folder, std::string_view n
   file.state = FileState::Writing;
 }
 
-void WriteLine(LanguageFile& file, std::string_view text) {
+std::size_t LineRoom(const LanguageFile& file) {
+  return (kWriteSize - file.used) / 2;
+}
+
+void WriteLines(LanguageFile& file, std::string_view text, const std::uint64_t* lineBreaks) {
   if (file.state != FileState::Writing && file.state != FileState::Discard) return;
   char* out = file.buffer.get() + file.used;
-  std::size_t stored = CopyWithCrLf(out, text.data(), text.size());
+  std::size_t stored = StoreWithCrLf(out, text.data(), text.size(), lineBreaks, file.fewLineFeeds);
+  // Fewer than one LF in four chunks, so that a branch on it is mostly guessed right.
+  file.fewLineFeeds = (stored - text.size()) * 4 * 64 < text.size();
   out[stored] = '\r';
   out[stored + 1] = '\n';
   file.used += stored + 2;

@@ -2,8 +2,8 @@
 //
 // A language file is written to a temporary file in the folder, which goes
 // away however the run ends, and is put in place of "<name>.txt" only once it
-// is complete, so an earlier file is never left half-overwritten. Every LF byte, inside a string or ending its line, is
-// stored as CR LF on every system.
+// is complete, so an earlier file is never left half-overwritten. Every LF
+// byte, inside a string or ending its line, is stored as CR LF on every system.
 #pragma once
 
 #include <cstddef>
@@ -11,6 +11,8 @@
 #include <memory>
 #include <string>
 #include <string_view>
+
+#include "textout/line_feeds.hpp"
 
 enum class FileState {
   Closed,   // nothing open
@@ -29,6 +31,7 @@ struct LanguageFile {
   std::unique_ptr<char[]> buffer;  // kept from one language to the next
   std::size_t used = 0;
   std::uint64_t bytesWritten = 0;
+  bool fewLineFeeds = false;  // LFs to convert were rare in the last lines
 };
 
 // Returns true when a folder of that name exists afterwards.
@@ -46,11 +49,19 @@ std::string DisplayName(std::string_view name);
 // are only counted). The caller goes on whatever the resulting state is.
 void OpenLanguageFile(LanguageFile& file, const char* folder, std::string_view name);
 
-// Every line is copied in wide chunks that may read up to this many bytes past
-// the end of `text`; they must be readable (their values do not matter).
-inline constexpr std::size_t kLineOverread = 64;
+// Lines are stored in wide steps that may read up to this many bytes past the
+// end of the text handed in; they must be readable (their values do not matter).
+inline constexpr std::size_t kLineOverread = kLineReadSlack;
 
-void WriteLine(LanguageFile& file, std::string_view text);
+// How many bytes of input the next lines may take: each input byte becomes at
+// most two in the file, so up to this many always fit in the buffer at once.
+std::size_t LineRoom(const LanguageFile& file);
+
+// Writes `text` and a line end after it. Where the text ends one line and
+// starts the next, a CR LF stands already, its LF marked in `lineBreaks` (bit
+// i of word i / 64 marks text[i]; the words cover the text and one more);
+// every other LF is written as CR LF.
+void WriteLines(LanguageFile& file, std::string_view text, const std::uint64_t* lineBreaks);
 
 // Finishes the file: Done when it is complete and in place, else Failed (and
 // any earlier file of that name is left as it was). Refused stays Refused.
