@@ -14,6 +14,7 @@ namespace {
 // read fits behind it, about every other read.
 constexpr std::size_t kReadSize = 256 * 1024;
 constexpr std::size_t kBufferSize = 2 * kReadSize;
+constexpr std::size_t kLongestString = 2 + 32767;  // with its prefix
 
 void Fail(LocInput& input, std::string reason = {}) {
   input.failed = true;
@@ -32,7 +33,8 @@ std::size_t LengthAt(const unsigned char* prefix) {
 void StartBuffers(LocInput& input, std::size_t size) {
   input.buffer.resize(size + kReadSlack);
   input.next = input.end = input.buffer.data();
-  input.lineBreaks.assign(kMaxRunBytes / 64 + 2, 0);
+  // A run is one string at least, so it may be longer than kMaxRunBytes.
+  input.lineBreaks.assign(std::max(kMaxRunBytes, kLongestString) / 64 + 2, 0);
   input.state = InputState::Open;
 }
 
@@ -162,6 +164,9 @@ StringRun ReadStringRun(LocInput& input, std::int32_t maxCount, std::size_t maxB
   std::uint64_t* word = words;
   std::uint64_t marks = 0;
   while (run.count < maxCount && stop - at >= 2) {
+    // Each step waits for the prefix it loads; asking early for the bytes a
+    // kilobyte ahead keeps them in the nearest cache when the walk gets there.
+    __builtin_prefetch(at + 1024);
     std::size_t length = LengthAt(at);
     if (static_cast<std::size_t>(stop - at) - 2 < length) break;
     at[0] = '\r';

@@ -93,9 +93,10 @@ struct StringRun {
   const std::uint64_t* lineBreaks = nullptr;
 };
 
-// The most bytes a run takes, and the least (one whole string), so that the
-// text of a run and its marks fit in buffers of a fixed size.
-inline constexpr std::size_t kMaxRunBytes = 64 * 1024;
+// The most bytes a run of more than one string takes: small enough that its
+// bytes and marks stay in the processor's nearest cache between the walk and
+// the conversion.
+inline constexpr std::size_t kMaxRunBytes = 16 * 1024;
 
 // Reads at least one and at most `maxCount` strings (maxCount > 0), as many as
 // are at hand and take no more than `maxBytes` with their prefixes, or one
