@@ -8,13 +8,13 @@
 namespace {
 
 // Reads are of one size, so they stay on page boundaries of the file; 256 KiB
-// costs the least system time per byte. The buffer holds two of them: the
-// unread tail of the last read (never more than the longest field, a counted
-// string of 32767 bytes and its prefix) moves to the front only when no whole
-// read fits behind it, about every other read.
+// costs the least system time per byte. Before each read, the unread tail of
+// the last one (never more than the longest field, a counted string of 32767
+// bytes and its prefix, and mostly a part of one string) moves to the front:
+// that costs little, and the buffer need not hold two reads.
 constexpr std::size_t kReadSize = 256 * 1024;
-constexpr std::size_t kBufferSize = 2 * kReadSize;
 constexpr std::size_t kLongestString = 2 + 32767;  // with its prefix
+constexpr std::size_t kBufferSize = kReadSize + kLongestString;
 
 void Fail(LocInput& input, std::string reason = {}) {
   input.failed = true;
@@ -60,8 +60,7 @@ bool Refill(LocInput& input, std::size_t count) {
       MoveUnreadToFront(input);
     }
     std::string error;
-    long got =
-        platform::ReadSome(input.file, const_cast<unsigned char*>(input.end), kReadSize, error);
+    long got = platform::ReadSome(input.file, input.end, kReadSize, error);
     if (got <= 0) {
       Fail(input, got < 0 ? error : std::string());
       return false;
