@@ -66,8 +66,9 @@ VORNHOLD_WIDE char* StorePairs(char* out, __m512i pairs, std::uint32_t lineFeeds
   return out + 32 + std::popcount(lineFeeds);
 }
 
-// Apart for the two cases, so that a branch on `fewLineFeeds` is not merged
-// with the branch on each chunk.
+// Built once for each case, so that `fewLineFeeds` is tested once a call: the
+// compiler would otherwise merge it into the test of each chunk, and that
+// test is guessed wrong often where LFs are many.
 template <bool kFewLineFeeds>
 VORNHOLD_WIDE std::size_t StoreWide(char* out, const char* in, std::size_t size,
                                     const std::uint64_t* lineBreaks) {
