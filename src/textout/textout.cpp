@@ -100,7 +100,6 @@ std::string DisplayName(std::string_view name) {
 void OpenLanguageFile(LanguageFile& file, const char* folder, std::string_view name) {
   file.error.clear();
   file.used = 0;
-  file.bytesWritten = 0;
   if (!file.buffer) {
     file.buffer =
         std::make_unique_for_overwrite<char[]>(kWriteSize + kLongestLine + kLineStoreSlack);
@@ -135,7 +134,6 @@ void WriteLines(LanguageFile& file, std::string_view text, const std::uint64_t* 
   out[stored] = '\r';
   out[stored + 1] = '\n';
   file.used += stored + 2;
-  file.bytesWritten += stored + 2;
   if (file.used >= kWriteSize) WriteOut(file, kWriteSize);
 }
 

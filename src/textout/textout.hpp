@@ -30,7 +30,6 @@ struct LanguageFile {
   std::string error;
   std::unique_ptr<char[]> buffer;  // kept from one language to the next
   std::size_t used = 0;
-  std::uint64_t bytesWritten = 0;
   bool fewLineFeeds = false;  // LFs to convert were rare in the last lines
 };
 
