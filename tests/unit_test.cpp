@@ -2,6 +2,8 @@
 // the file-name rule and both ways of converting lines, case by case.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "loc/reader.hpp"
 #include "locbuild/loc_builder.hpp"
 #include "run/run.hpp"
@@ -34,6 +36,26 @@ TEST(Reader, AWholeFileInMemoryIsReadToItsLastByte) {
   EXPECT_FALSE(result.damaged);
   EXPECT_EQ(result.strings, 2);
   EXPECT_EQ(result.consumed, 70u);
+}
+
+// A run takes every whole string at hand within its limits (at least one),
+// joined by CR LF, each such LF marked.
+TEST(Reader, ARunTakesTheWholeStringsAtHandWithinItsLimits) {
+  Bytes data;
+  for (int i = 0; i < 4; ++i) locbuild::PutCountedString(data, "ab");
+  data += '\0';  // the start of a prefix, cut
+  for (auto [maxCount, maxBytes, count] :
+       {std::tuple{9, 99, 4}, {3, 99, 3}, {9, 8, 2}, {9, 1, 1}}) {
+    LocInput input;
+    OpenInputFromMemory(input, data.data(), data.size());
+    StringRun run = ReadStringRun(input, maxCount, static_cast<std::size_t>(maxBytes));
+    std::string text = "ab";
+    std::uint64_t marks = 0;
+    for (int i = 1; i < count; ++i, text += "\r\nab") marks |= std::uint64_t{1} << (4 * i - 1);
+    EXPECT_EQ(run.count, count);
+    EXPECT_EQ(run.text, text);
+    EXPECT_EQ(run.lineBreaks[0], marks);
+  }
 }
 
 TEST(SafeFileName, TellsPlainNamesFromPathsWildcardsControlBytesAndDevices) {
