@@ -7,7 +7,6 @@
 #include "loc/reader.hpp"
 #include "locbuild/loc_builder.hpp"
 #include "run/run.hpp"
-#include "support/files.hpp"
 #include "textout/line_feeds.hpp"
 #include "textout/textout.hpp"
 

@@ -151,11 +151,13 @@ StringRun ReadStringRun(LocInput& input, std::int32_t maxCount, std::size_t maxB
   std::fill_n(input.lineBreaks.begin(), input.lineBreakWords, 0);
   input.lineBreakWords = 0;
   run.lineBreaks = input.lineBreaks.data();
-  if (!Need(input, 2) || !Need(input, 2 + LengthAt(input.next))) return run;
+  if (!Need(input, 2)) return run;
+  std::size_t first = 2 + LengthAt(input.next);
+  if (!Need(input, first)) return run;
   unsigned char* const text = input.next + 2;
-  std::size_t budget = std::max(std::min(maxBytes, kMaxRunBytes), 2 + LengthAt(input.next));
+  std::size_t budget = std::max(std::min(maxBytes, kMaxRunBytes), first);
   unsigned char* const stop = input.next + std::min(budget, AtHand(input));
-  unsigned char* at = text + LengthAt(input.next);  // past the first string, known to be whole
+  unsigned char* at = input.next + first;  // past the first string, known to be whole
   run.count = 1;
   // A word of marks is built up in a register and stored whole each time, so
   // that no mark waits for the store of the one before it.

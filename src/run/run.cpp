@@ -7,7 +7,7 @@
 
 #include "textout/textout.hpp"
 
-static_assert(kReadSlack >= kLineOverread, "strings are read past their end when written");
+static_assert(kReadSlack >= kLineReadSlack, "strings are read past their end when written");
 
 LocInput gLocInput;
 LanguageList gLanguageList;

@@ -24,8 +24,8 @@ std::size_t StoreWithCrLfNarrow(char* out, const char* in, std::size_t size,
                                 const std::uint64_t* lineBreaks, bool fewLineFeeds);
 
 // Sixty-four bytes a step with AVX-512, with no branch on where the LFs are
-// unless there are few;
-// null where the processor lacks it, and in builds other than 64-bit x86.
+// unless they are few. Null where the processor lacks AVX-512, and in builds
+// other than 64-bit x86.
 StoreWithCrLfFunction WideStoreWithCrLf();
 
 // The fastest way this processor has.

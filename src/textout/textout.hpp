@@ -48,18 +48,14 @@ std::string DisplayName(std::string_view name);
 // are only counted). The caller goes on whatever the resulting state is.
 void OpenLanguageFile(LanguageFile& file, const char* folder, std::string_view name);
 
-// Lines are stored in wide steps that may read up to this many bytes past the
-// end of the text handed in; they must be readable (their values do not matter).
-inline constexpr std::size_t kLineOverread = kLineReadSlack;
-
 // How many bytes of input the next lines may take: each input byte becomes at
 // most two in the file, so up to this many always fit in the buffer at once.
 std::size_t LineRoom(const LanguageFile& file);
 
-// Writes `text` and a line end after it. Where the text ends one line and
-// starts the next, a CR LF stands already, its LF marked in `lineBreaks` (bit
-// i of word i / 64 marks text[i]; the words cover the text and one more);
-// every other LF is written as CR LF.
+// Writes `text` and a line end after it, reading up to kLineReadSlack bytes
+// past the text (they must be readable; their values do not matter). Where the text ends one line
+// and starts the next, a CR LF stands already, its LF marked in `lineBreaks` (bit i of word i / 64
+// marks text[i]; the words cover the text and one more); every other LF is written as CR LF.
 void WriteLines(LanguageFile& file, std::string_view text, const std::uint64_t* lineBreaks);
 
 // Finishes the file: Done when it is complete and in place, else Failed (and
