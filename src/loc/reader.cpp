@@ -168,7 +168,10 @@ StringRun ReadStringRun(LocInput& input, std::int32_t maxCount, std::size_t maxB
     // Each step waits for the prefix it loads; asking early for the bytes a
     // kilobyte ahead keeps them in the nearest cache when the walk gets there.
     __builtin_prefetch(at + 1024);
-    std::size_t length = LengthAt(at);
+    // A negative length (an empty string) is rare: a branch on it keeps the
+    // sign test out of the chain from one prefix to the next.
+    std::size_t length = std::size_t{at[0]} << 8 | at[1];
+    if (__builtin_expect(length >= 0x8000, 0)) length = 0;
     if (static_cast<std::size_t>(stop - at) - 2 < length) break;
     at[0] = '\r';
     at[1] = '\n';
