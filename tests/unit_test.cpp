@@ -38,19 +38,22 @@ TEST(Reader, AWholeFileInMemoryIsReadToItsLastByte) {
 }
 
 // A run takes every whole string at hand within its limits (at least one),
-// joined by CR LF, each such LF marked.
+// joined by CR LF, each such LF marked; a negative length is an empty string.
 TEST(Reader, ARunTakesTheWholeStringsAtHandWithinItsLimits) {
   Bytes data;
-  for (int i = 0; i < 4; ++i) locbuild::PutCountedString(data, "ab");
+  locbuild::PutCountedString(data, "ab");
+  locbuild::PutCountedString(data, "ab");
+  locbuild::PutLength(data, 0x8000);
+  locbuild::PutCountedString(data, "ab");
   data += '\0';  // the start of a prefix, cut
-  for (auto [maxCount, maxBytes, count] :
-       {std::tuple{9, 99, 4}, {3, 99, 3}, {9, 8, 2}, {9, 1, 1}}) {
+  for (auto [maxCount, maxBytes, count, text, marks] :
+       {std::tuple{9, 99, 4, "ab\r\nab\r\n\r\nab", 0x288u},
+        {3, 99, 3, "ab\r\nab\r\n", 0x88u},
+        {9, 8, 2, "ab\r\nab", 0x8u},
+        {9, 1, 1, "ab", 0u}}) {
     LocInput input;
     OpenInputFromMemory(input, data.data(), data.size());
     StringRun run = ReadStringRun(input, maxCount, static_cast<std::size_t>(maxBytes));
-    std::string text = "ab";
-    std::uint64_t marks = 0;
-    for (int i = 1; i < count; ++i, text += "\r\nab") marks |= std::uint64_t{1} << (4 * i - 1);
     EXPECT_EQ(run.count, count);
     EXPECT_EQ(run.text, text);
     EXPECT_EQ(run.lineBreaks[0], marks);
