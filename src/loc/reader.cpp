@@ -25,9 +25,12 @@ void Fail(LocInput& input, std::string reason = {}) {
   input.end = input.next;
 }
 
+// A negative length (an empty string) is rare: a branch on it keeps the sign
+// test out of the walk's chain from one prefix to the next.
 std::size_t LengthAt(const unsigned char* prefix) {
-  auto length = static_cast<std::int16_t>(prefix[0] << 8 | prefix[1]);
-  return length > 0 ? static_cast<std::size_t>(length) : 0;
+  std::size_t length = std::size_t{prefix[0]} << 8 | prefix[1];
+  if (__builtin_expect(length >= 0x8000, 0)) return 0;
+  return length;
 }
 
 void StartBuffers(LocInput& input, std::size_t size) {
@@ -168,10 +171,7 @@ StringRun ReadStringRun(LocInput& input, std::int32_t maxCount, std::size_t maxB
     // Each step waits for the prefix it loads; asking early for the bytes a
     // kilobyte ahead keeps them in the nearest cache when the walk gets there.
     __builtin_prefetch(at + 1024);
-    // A negative length (an empty string) is rare: a branch on it keeps the
-    // sign test out of the chain from one prefix to the next.
-    std::size_t length = std::size_t{at[0]} << 8 | at[1];
-    if (__builtin_expect(length >= 0x8000, 0)) length = 0;
+    std::size_t length = LengthAt(at);
     if (static_cast<std::size_t>(stop - at) - 2 < length) break;
     at[0] = '\r';
     at[1] = '\n';
