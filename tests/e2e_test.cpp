@@ -54,7 +54,8 @@ std::string Normalised(std::string console) {
   static const std::pair<std::regex, const char*> kVarying[] = {
       {std::regex("\r\n"), "\n"},
       {std::regex(R"(strings in [0-9]+\.[0-9][0-9]s seconds)"), "strings in 0.00s seconds"},
-      {std::regex(R"(\.\.\. Failed: [^\n]+)"), "... Failed: <reason>"}};
+      {std::regex(R"(\.\.\. Failed: [^\n]+)"), "... Failed: <reason>"},
+      {std::regex(R"(memory at byte [0-9]+)"), "memory at byte <n>"}};
   for (const auto& [pattern, replacement] : kVarying) {
     console = std::regex_replace(console, pattern, replacement);
   }
@@ -84,9 +85,10 @@ class Extract : public ::testing::Test {
     all.erase("languages.loc");
     return all;
   }
-  ProgramRun Run(const char* program = gProgram.c_str(), const Stop* stop = nullptr) {
-    ProgramRun run =
-        RunProgram(program, work.path.string(), (side.path / "console.txt").string(), 30, stop);
+  ProgramRun Run(const char* program = gProgram.c_str(), const Stop* stop = nullptr,
+                 unsigned addressSpaceMiB = 0) {
+    ProgramRun run = RunProgram(program, work.path.string(), (side.path / "console.txt").string(),
+                                30, stop, addressSpaceMiB);
     EXPECT_FALSE(run.timedOut);
     run.console = Normalised(ReadBytes(side.path / "console.txt"));
     return run;
@@ -100,7 +102,29 @@ struct Case {
   int status;
   std::string console;  // between the banner and the prompt
   Files after;
+  unsigned addressSpaceMiB = 0;  // a limit on the program's, where one can be set
 };
+
+// A limit on the address space needs a POSIX system, and no sanitizer: their
+// shadow memory takes terabytes of it.
+#if defined(_WIN32) || defined(VORNHOLD_SANITIZED)
+constexpr bool kCanLimitMemory = false;
+#else
+constexpr bool kCanLimitMemory = true;
+#endif
+// The program's own needs, a few MiB, and twice a 12 MB directory (below) fit.
+constexpr unsigned kAddressSpaceMiB = 24;
+
+// A directory of `names` names of `size` bytes, claiming ever more.
+Bytes Directory(int names, std::size_t size) {
+  Bytes loc;
+  locbuild::PutHeader(loc, 1, 0x7FFFFFFF, 0);
+  for (const std::string name(size, 'x'); names > 0; --names) {
+    locbuild::PutCountedString(loc, name);
+    locbuild::PutInt32(loc, 0);
+  }
+  return loc;
+}
 
 // Header claims 9 strings; the blocks hold 3 in all. Counts of 0 and -4 give
 // empty files; a name may repeat (the later block wins) or be empty; a
@@ -187,6 +211,13 @@ const Case kCases[] = {
     {"a huge language count", Huge(0x7FFFFFFF, 1, 1), {}, kDamagedStatus,
      Header(1, 0x7FFFFFFF, 1) + kDamaged + "it ends at byte 55, inside the language directory.\n",
      Out({})},
+    {"a directory within twice its size", Directory(2'000'000, 0), {}, kDamagedStatus,
+     Header(1, 0x7FFFFFFF, 0) + kDamaged + "it ends at byte 12000013, inside the language directory.\n",
+     Out({}), kAddressSpaceMiB},
+    {"a directory too large for memory", Directory(1000, 32767),
+     {{"Output/en.txt", "earlier\r\n"}}, kDamagedStatus, Header(1, 0x7FFFFFFF, 0) +
+         "\"languages.loc\" cannot be extracted: its language directory does not fit in memory at "
+         "byte <n>.\n", Out({{"en.txt", "earlier\r\n"}}), kAddressSpaceMiB},
     {"a huge key count", Huge(1, kMaxKeys, 1), {}, kDamagedStatus,
      Header(1, 1, kMaxKeys) + kDamaged + "it ends at byte 55, inside the key table.\n", Out({})},
     {"a huge string count", Huge(1, 1, 0x7FFFFFFF), {}, kDamagedStatus,
@@ -220,11 +251,12 @@ const Case kCases[] = {
 
 TEST_F(Extract, EveryCaseGivesItsConsoleFilesAndStatus) {
   for (const Case& c : kCases) {
+    if (c.addressSpaceMiB > 0 && !kCanLimitMemory) continue;
     SCOPED_TRACE(c.what);
     Fresh();
     if (!c.loc.empty()) PutLoc(c.loc);
     Make(work.path, c.before);
-    ProgramRun run = Run();
+    ProgramRun run = Run(gProgram.c_str(), nullptr, c.addressSpaceMiB);
     EXPECT_EQ(run.exitStatus, c.status);
     EXPECT_EQ(run.console, kBanner + c.console + kPrompt);
     EXPECT_EQ(Everything(), c.after);

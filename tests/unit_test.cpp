@@ -14,19 +14,28 @@ using locbuild::Bytes;
 
 namespace {
 
-// A count read from the file reserves nothing: the list grows as names arrive.
-TEST(Reader, TheDirectoryGrowsOnlyWithNamesThatArrive) {
+// A count read from the file reserves nothing: the list grows as names arrive,
+// and gives them back in file order, across its blocks, up to the cut entry.
+TEST(Reader, TheDirectoryHoldsTheNamesThatArriveInFileOrder) {
+  std::vector<std::string> names = {"en", "", "fr", "en"};
+  for (int i = 0; i < 40; ++i) names.push_back(std::string(32767, static_cast<char>('a' + i % 26)));
   Bytes data;
-  locbuild::PutCountedString(data, "en");
-  locbuild::PutInt32(data, 0);
-  locbuild::PutCountedString(data, "fr");
+  for (const std::string& name : names) {
+    locbuild::PutCountedString(data, name);
+    locbuild::PutInt32(data, 0);
+  }
+  locbuild::PutCountedString(data, "cut");
   LocInput input;
   OpenInputFromMemory(input, data.data(), data.size());
   LanguageList languages;
-  ReadLanguageDirectory(input, 0x7FFFFFFF, languages);
+  EXPECT_TRUE(ReadLanguageDirectory(input, 0x7FFFFFFF, languages));
   EXPECT_TRUE(input.failed);
-  EXPECT_EQ(languages, LanguageList{"en"});
-  EXPECT_LT(languages.capacity(), 16u);
+  std::vector<std::string> read;
+  LanguageCursor cursor;
+  for (std::string_view name; NextLanguage(languages, cursor, name);) read.emplace_back(name);
+  EXPECT_EQ(read, names);
+  EXPECT_EQ(languages.count, names.size());
+  EXPECT_LE(languages.blocks.size(), 2u);
 }
 
 // The walk that fuzzing drives, on a whole file held in memory.

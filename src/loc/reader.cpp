@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 #include "platform/platform.hpp"
 
@@ -9,20 +10,29 @@ namespace {
 
 // Reads are of one size, so they stay on page boundaries of the file; 256 KiB
 // costs the least system time per byte. Before each read, the unread tail of
-// the last one (never more than the longest field, a counted string of 32767
-// bytes and its prefix, and mostly a part of one string) moves to the front:
+// the last one (never more than the most asked for at once, a directory entry
+// with the longest name, and mostly a part of one string) moves to the front:
 // that costs little, and the buffer need not hold two reads.
 constexpr std::size_t kReadSize = 256 * 1024;
-constexpr std::size_t kLongestString = 2 + 32767;  // with its prefix
-constexpr std::size_t kBufferSize = kReadSize + kLongestString;
+constexpr std::size_t kLongestString = 2 + 32767;          // with its prefix
+constexpr std::size_t kLongestEntry = kLongestString + 4;  // of the directory
+constexpr std::size_t kBufferSize = kReadSize + kLongestEntry;
 
-void Fail(LocInput& input, std::string reason = {}) {
+// Blocks of the language list. Each holds at least one name of the longest
+// kind, and at 1 MiB what one cannot use at its end is at most 3% of it.
+constexpr std::size_t kLanguageBlockSize = 1024 * 1024;
+
+void Fail(LocInput& input, std::uint64_t offset, std::string reason) {
   input.failed = true;
-  input.failOffset = input.endOffset;
+  input.failOffset = offset;
   input.failReason = std::move(reason);
   // Nothing is left at hand, so every later read goes to Refill, which refuses.
   input.endOffset -= AtHand(input);
   input.end = input.next;
+}
+
+void Fail(LocInput& input, std::string reason = {}) {
+  Fail(input, input.endOffset, std::move(reason));
 }
 
 // A negative length (an empty string) is rare: a branch on it keeps the sign
@@ -203,12 +213,62 @@ void SkipKeyTable(LocInput& input, std::int32_t stringCount) {
   if (stringCount > 0) SkipBytes(input, 4 * static_cast<std::uint64_t>(stringCount));
 }
 
-void ReadLanguageDirectory(LocInput& input, std::int32_t languageCount, LanguageList& languages) {
-  for (std::int32_t i = 0; i < languageCount && !input.failed; ++i) {
-    std::string name(ReadCountedString(input));
-    SkipBytes(input, 4);
-    if (!input.failed) languages.push_back(std::move(name));
+bool AppendLanguage(LanguageList& languages, std::string_view name) {
+  std::size_t size = 2 + name.size();
+  if (languages.blocks.empty() || kLanguageBlockSize - languages.blocks.back().used < size) {
+    LanguageBlock block;
+    block.bytes.reset(new (std::nothrow) char[kLanguageBlockSize]);
+    if (!block.bytes) return false;
+    // A vector reports a failed allocation by throwing; here it is a result.
+    try {
+      languages.blocks.push_back(std::move(block));
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
   }
+  LanguageBlock& block = languages.blocks.back();
+  char* at = block.bytes.get() + block.used;
+  at[0] = static_cast<char>(name.size() >> 8);
+  at[1] = static_cast<char>(name.size());
+  std::memcpy(at + 2, name.data(), name.size());
+  block.used += size;
+  ++languages.count;
+  return true;
+}
+
+bool NextLanguage(const LanguageList& languages, LanguageCursor& cursor, std::string_view& name) {
+  if (cursor.block < languages.blocks.size() && cursor.at == languages.blocks[cursor.block].used) {
+    ++cursor.block;
+    cursor.at = 0;
+  }
+  if (cursor.block >= languages.blocks.size()) return false;
+  const char* at = languages.blocks[cursor.block].bytes.get() + cursor.at;
+  std::size_t size = LengthAt(reinterpret_cast<const unsigned char*>(at));
+  name = std::string_view(at + 2, size);
+  cursor.at += 2 + size;
+  return true;
+}
+
+void ClearLanguages(LanguageList& languages) {
+  languages = LanguageList{};
+}
+
+bool ReadLanguageDirectory(LocInput& input, std::int32_t languageCount, LanguageList& languages) {
+  for (std::int32_t i = 0; i < languageCount && !input.failed; ++i) {
+    std::uint64_t start = Offset(input);
+    // The whole entry is brought to hand first, so that the name stays in
+    // place while the field after it is skipped.
+    if (Need(input, 2)) Need(input, 2 + LengthAt(input.next) + 4);
+    std::string_view name = ReadCountedString(input);
+    SkipBytes(input, 4);
+    if (input.failed) break;
+    if (!AppendLanguage(languages, name)) {
+      ClearLanguages(languages);
+      Fail(input, start, "the language directory does not fit in memory");
+      return false;
+    }
+  }
+  return true;
 }
 
 std::int32_t ReadBlockHead(LocInput& input) {

@@ -10,12 +10,35 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 // The language names of the directory, in file order, duplicates included.
-using LanguageList = std::vector<std::string>;
+// A directory may hold tens of millions of names, so they are packed as they
+// are in the file (a 2-byte length, then the bytes) into blocks of fixed size:
+// memory grows only as names arrive, by one block at a time, with no copy of
+// what is already held, and an allocation that fails is a state, not an abort.
+struct LanguageBlock {
+  std::unique_ptr<char[]> bytes;
+  std::size_t used = 0;
+};
+struct LanguageList {
+  std::vector<LanguageBlock> blocks;
+  std::size_t count = 0;
+};
+// Where a walk over a LanguageList has got to.
+struct LanguageCursor {
+  std::size_t block = 0;
+  std::size_t at = 0;
+};
+
+// Adds a name at the end; false, with the list unchanged, when memory runs out.
+bool AppendLanguage(LanguageList& languages, std::string_view name);
+// Gives the name at the cursor and moves past it; false after the last one.
+bool NextLanguage(const LanguageList& languages, LanguageCursor& cursor, std::string_view& name);
+void ClearLanguages(LanguageList& languages);
 
 enum class InputState { NotOpen, Open, Closed };
 
@@ -105,7 +128,9 @@ StringRun ReadStringRun(LocInput& input, std::int32_t maxCount, std::size_t maxB
 
 LocHeader ReadHeader(LocInput& input);
 void SkipKeyTable(LocInput& input, std::int32_t stringCount);
-// Names are added only as they arrive, never reserved from the count.
-void ReadLanguageDirectory(LocInput& input, std::int32_t languageCount, LanguageList& languages);
+// Names are added only as they arrive, never reserved from the count. Returns
+// false when they do not fit in memory: the list is then emptied and the input
+// failed at the start of the entry that did not fit.
+bool ReadLanguageDirectory(LocInput& input, std::int32_t languageCount, LanguageList& languages);
 // Reads a language block up to its string count and returns that count.
 std::int32_t ReadBlockHead(LocInput& input);

@@ -40,7 +40,7 @@ void SayDamaged(const RunTarget& target, const LocInput& input, const std::strin
 
 // Reads one language block into its file. Returns false when the input ended
 // inside the block; the language's line has then been ended and reported.
-bool ExtractLanguage(LocInput& input, const std::string& name, const RunTarget& target,
+bool ExtractLanguage(LocInput& input, std::string_view name, const RunTarget& target,
                      LanguageFile& file, ExtractResult& result) {
   std::string shown = DisplayName(name);
   Say(target, "Extracting %s...", shown.c_str());
@@ -102,11 +102,18 @@ bool WalkLoc(LocInput& input, LanguageList& languages, const RunTarget& target,
   }
   SkipKeyTable(input, header.stringCount);
   if (EndedInside(target, input, "the key table")) return false;
-  ReadLanguageDirectory(input, header.languageCount, languages);
+  if (!ReadLanguageDirectory(input, header.languageCount, languages)) {
+    Say(target,
+        "\"%s\" cannot be extracted: its language directory does not fit in memory at byte %llu.\n",
+        kLocFileName, static_cast<unsigned long long>(input.failOffset));
+    return false;
+  }
   if (EndedInside(target, input, "the language directory")) return false;
   Say(target, kSeparator);
   LanguageFile file;
-  for (const std::string& name : languages) {
+  LanguageCursor cursor;
+  std::string_view name;
+  while (NextLanguage(languages, cursor, name)) {
     if (!ExtractLanguage(input, name, target, file, result)) return false;
   }
   return true;
@@ -118,7 +125,7 @@ ExtractResult ExtractLoc(LocInput& input, LanguageList& languages, const RunTarg
   ExtractResult result;
   result.damaged = !WalkLoc(input, languages, target, result);
   result.consumed = Offset(input);
-  result.languages = languages.size();
+  result.languages = languages.count;
   return result;
 }
 

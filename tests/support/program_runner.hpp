@@ -22,10 +22,11 @@ struct Stop {
 
 // Starts the program and waits for it (the one part that differs by system).
 // Its standard input is empty, so the closing prompt returns at once; its
-// output goes to `consolePath`.
+// output goes to `consolePath`. A non-zero `addressSpaceMiB` limits the
+// program's address space (POSIX systems only).
 ProgramRun RunProgram(const std::string& program, const std::string& folder,
                       const std::string& consolePath, int timeoutSeconds,
-                      const Stop* stop = nullptr);
+                      const Stop* stop = nullptr, unsigned addressSpaceMiB = 0);
 
 // Returns when the stop is due.
 void WaitForStop(const Stop& stop);

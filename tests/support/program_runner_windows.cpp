@@ -3,7 +3,8 @@
 #include "program_runner.hpp"
 
 ProgramRun RunProgram(const std::string& program, const std::string& folder,
-                      const std::string& consolePath, int timeoutSeconds, const Stop* stop) {
+                      const std::string& consolePath, int timeoutSeconds, const Stop* stop,
+                      unsigned /*addressSpaceMiB*/) {
   ProgramRun run;
   SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   HANDLE in = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ, &inherit, OPEN_EXISTING,
