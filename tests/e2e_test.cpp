@@ -117,12 +117,11 @@ constexpr unsigned kAddressSpaceMiB = 24;
 
 // A directory of `names` names of `size` bytes, claiming ever more.
 Bytes Directory(int names, std::size_t size) {
-  Bytes loc;
+  Bytes loc, entry;
   locbuild::PutHeader(loc, 1, 0x7FFFFFFF, 0);
-  for (const std::string name(size, 'x'); names > 0; --names) {
-    locbuild::PutCountedString(loc, name);
-    locbuild::PutInt32(loc, 0);
-  }
+  locbuild::PutCountedString(entry, std::string(size, 'x'));
+  locbuild::PutInt32(entry, 0);
+  for (; names > 0; --names) loc += entry;
   return loc;
 }
 

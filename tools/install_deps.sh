@@ -15,8 +15,9 @@ for kind in "${want[@]}"; do
       need g++-mingw-w64-i686; need g++-mingw-w64-x86-64; need wine64
       # zip makes the release zip (the package target).
       need zip
-      # The 32-bit loader only where 32-bit programs can run at all.
-      if bash "$(dirname "$0")/runs_32bit.sh"; then need wine32:i386; fi
+      # The 32-bit loader only where 32-bit programs can run at all, natively or
+      # under emulation.
+      if bash "$(dirname "$0")/runs_32bit.sh" >/dev/null; then need wine32:i386; fi
       ;;
     fuzz) need clang; need libclang-rt-dev ;;
     *) echo "install_deps: unknown kind '$kind'" >&2; exit 2 ;;

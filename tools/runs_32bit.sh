@@ -1,9 +1,14 @@
 #!/usr/bin/env bash
-# Succeeds when this machine can run 32-bit x86 programs, found out by trying:
-# some kernels are built or booted without 32-bit support, whatever the
-# distribution has installed. The program tried is a 96-byte static ELF made
-# here that only exits with status 42.
+# Tells how this machine runs 32-bit x86 programs, found out by trying: some
+# kernels are built or booted without 32-bit support, whatever the
+# distribution has installed. Prints "native"; or "emulated QEMU" when they
+# run only under that qemu-i386, in a user namespace of their own (see
+# cmake/emulate_i386.sh); or "none", and then fails. VORNHOLD_32BIT=emulated
+# skips the native try, to test the emulation where both work.
+# The program tried is a 96-byte static ELF made here that only exits with
+# status 42.
 set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
 probe=$(mktemp)
 trap 'rm -f "$probe"' EXIT
 {
@@ -18,6 +23,17 @@ trap 'rm -f "$probe"' EXIT
   printf '\xb8\x01\x00\x00\x00\xbb\x2a\x00\x00\x00\xcd\x80'
 } >"$probe"
 chmod +x "$probe"
-status=0
-"$probe" 2>/dev/null || status=$?
-[ "$status" -eq 42 ]
+exits42() {
+  local status=0
+  "$@" 2>/dev/null || status=$?
+  [ "$status" -eq 42 ]
+}
+if [ "${VORNHOLD_32BIT:-}" != emulated ] && exits42 "$probe"; then
+  echo native
+elif qemu=$(bash "$root/tools/qemu_i386.sh") &&
+     exits42 bash "$root/cmake/emulate_i386.sh" "$qemu" "$probe"; then
+  echo "emulated $qemu"
+else
+  echo none
+  exit 1
+fi
