@@ -21,7 +21,7 @@ using Files = std::map<std::string, std::string>;
 namespace {
 
 std::string gProgram;
-std::string gNamedTempProgram;  // the build that always writes named temporary files
+std::string gNoHelperProgram;  // the build that starts no clean-up helper
 int gDamageRuns = 2000;
 unsigned long long gDamageSeed = 0;  // 0: pick one from the clock
 
@@ -262,9 +262,9 @@ TEST_F(Extract, EveryCaseGivesItsConsoleFilesAndStatus) {
   }
 }
 
-// Also by the build that writes named temporary files, which must remove them.
+// Also by the build without the clean-up helper, whose stop handler removes them.
 TEST_F(Extract, FileCutShortAnywhereIsReportedAndKeepsEarlierFiles) {
-  for (const std::string& program : {gProgram, gNamedTempProgram}) {
+  for (const std::string& program : {gProgram, gNoHelperProgram}) {
     for (std::size_t size = 0; size < kWorked.size() && !program.empty(); ++size) {
       SCOPED_TRACE(program + ", file cut to " + std::to_string(size) + " bytes");
       fs::remove_all(Output());
@@ -374,13 +374,14 @@ TEST_F(Extract, StoppedAtAnyMomentLeavesOnlyWholeFiles) {
     }
     return std::string();
   };
-  // Named temporary files cannot outlive SIGKILL; they are removed on the others.
+  // Without the helper, a temporary file outlives SIGKILL; the stop handler removes it on the
+  // others.
   const std::pair<std::string, std::vector<int>> programs[] = {
 #ifdef _WIN32
       {gProgram, {0, 0, 0}}};
 #else
       {gProgram, {SIGINT, SIGTERM, SIGHUP, SIGKILL}},
-      {gNamedTempProgram, {SIGINT, SIGTERM, SIGHUP}}};
+      {gNoHelperProgram, {SIGINT, SIGTERM, SIGHUP}}};
 #endif
   std::mt19937 random(7);
   for (const auto& [program, signals] : programs) {
@@ -411,12 +412,12 @@ int main(int argc, char** argv) {
   for (int i = 1; i + 1 < argc; i += 2) {
     std::string option = argv[i], value = argv[i + 1];
     if (option == "--program") gProgram = fs::absolute(value).string();
-    if (option == "--named-temp-program") gNamedTempProgram = fs::absolute(value).string();
+    if (option == "--no-helper-program") gNoHelperProgram = fs::absolute(value).string();
     if (option == "--damage-runs") gDamageRuns = std::atoi(value.c_str());
     if (option == "--damage-seed") gDamageSeed = std::strtoull(value.c_str(), nullptr, 10);
   }
   if (gProgram.empty()) {
-    std::fprintf(stderr, "usage: e2e_tests --program PATH [--named-temp-program PATH]\n");
+    std::fprintf(stderr, "usage: e2e_tests --program PATH [--no-helper-program PATH]\n");
     return 2;
   }
   return RUN_ALL_TESTS();

@@ -6,10 +6,15 @@
 // the last one's output is gone and written back. Prints medians with min and
 // max, the program's ratio to both floors, its throughput, user and system
 // time and peak resident memory, and checks that it wrote every byte it should.
+// Then the kind "many languages" (20,000 small files), where the cost of each
+// file shows: the program against the same number of files written by this
+// tool the plain way and the usual atomic way, into an empty "Output" and over
+// an earlier run.
 //
 // Usage: bench PROGRAM GENERATOR WORK_FOLDER RUNS MEBIBYTES...
 #include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -36,22 +41,13 @@ double Seconds(const timeval& t) {
   return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
 }
 
-// Runs `argv` in `folder` with stdin from /dev/null and stdout to `stdoutPath`.
-Timing Run(const std::vector<std::string>& argv, const fs::path& folder, const char* stdoutPath) {
+// Runs `body` in a child process and times it until it ends; the child ends
+// with the status that `body` returns.
+template <typename Body>
+Timing TimeChild(const Body& body) {
   auto start = std::chrono::steady_clock::now();
   pid_t child = fork();
-  if (child == 0) {
-    int in = open("/dev/null", O_RDONLY);
-    int out = open(stdoutPath, O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (in < 0 || out < 0 || chdir(folder.c_str()) != 0) _exit(127);
-    dup2(in, 0);
-    dup2(out, 1);
-    std::vector<char*> args;
-    for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-    args.push_back(nullptr);
-    execv(args[0], args.data());
-    _exit(127);
-  }
+  if (child == 0) _exit(body());
   int status = 0;
   rusage usage{};
   wait4(child, &status, 0, &usage);
@@ -62,6 +58,44 @@ Timing Run(const std::vector<std::string>& argv, const fs::path& folder, const c
   timing.peakKiB = usage.ru_maxrss;
   timing.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
   return timing;
+}
+
+// Runs `argv` in `folder` with stdin from /dev/null and stdout to `stdoutPath`.
+Timing Run(const std::vector<std::string>& argv, const fs::path& folder, const char* stdoutPath) {
+  return TimeChild([&] {
+    int in = open("/dev/null", O_RDONLY);
+    int out = open(stdoutPath, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (in < 0 || out < 0 || chdir(folder.c_str()) != 0) return 127;
+    dup2(in, 0);
+    dup2(out, 1);
+    std::vector<char*> args;
+    for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+    execv(args[0], args.data());
+    return 127;
+  });
+}
+
+// The floors for many small files: as many files as the program writes, of
+// their average size, into "Output" in `folder`, the plain way (create or
+// truncate, write, close; not safe) or the usual atomic way (a new temporary
+// file, write, close, rename over the target).
+Timing WriteFiles(const fs::path& folder, int files, std::size_t size, bool atomic) {
+  return TimeChild([&] {
+    const std::string bytes(size, 'x');
+    if (chdir(folder.c_str()) != 0) return 1;
+    mkdir("Output", 0777);
+    for (int i = 0; i < files; ++i) {
+      char name[64], temporary[64];
+      std::snprintf(name, sizeof name, "Output/L%d.txt", 100000 + i);
+      std::snprintf(temporary, sizeof temporary, "Output/L%d.tmp", 100000 + i);
+      int file = atomic ? open(temporary, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666)
+                        : open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+      if (file < 0 || write(file, bytes.data(), size) != static_cast<ssize_t>(size)) return 1;
+      if (close(file) != 0 || (atomic && rename(temporary, name) != 0)) return 1;
+    }
+    return 0;
+  });
 }
 
 struct Summary {
@@ -162,6 +196,51 @@ bool BenchOne(const std::string& program, const std::string& generator, const fs
   return complete;
 }
 
+// Many small files: the program against the two floors, each into an empty
+// "Output" and then over the files it has just written, taking turns.
+bool BenchMany(const std::string& program, const std::string& generator, const fs::path& work,
+               int runs) {
+  constexpr int kFiles = 20000;  // as generate_loc makes them
+  fs::path folder = work / "many-languages";
+  std::uint64_t expected = 0;
+  Prepare(generator, folder, "many", 0, expected);
+  const std::size_t size = static_cast<std::size_t>(expected / kFiles);
+  const char* const names[] = {"the plain way (not safe)", "the usual atomic way",
+                               "vornhold-extract"};
+  std::vector<Timing> times[3][2];  // contender, then new or replace
+  bool complete = true;
+  for (int i = 0; i <= runs; ++i) {
+    for (int contender = 0; contender < 3; ++contender) {
+      fs::remove_all(folder / "Output");
+      for (auto& into : times[contender]) {
+        sync();
+        Timing t = contender == 2 ? Run({program}, folder, "/dev/null")
+                                  : WriteFiles(folder, kFiles, size, contender == 1);
+        complete = complete && t.ok;
+        if (i > 0) into.push_back(t);  // the first round warms up
+      }
+      if (contender == 2) complete = complete && OutputBytes(folder / "Output") == expected;
+    }
+  }
+  fs::remove_all(folder / "Output");
+  std::printf(
+      "\n| %d languages, %zu bytes a file | into an empty Output | over an earlier run |\n"
+      "|---|---|---|\n",
+      kFiles, size);
+  double atomic[2] = {Summarise(times[1][0]).median, Summarise(times[1][1]).median};
+  for (int contender = 0; contender < 3; ++contender) {
+    std::printf("| %s |", names[contender]);
+    for (int into = 0; into < 2; ++into) {
+      Summary s = Summarise(times[contender][into]);
+      std::printf(" %.0f us a file (%.3f-%.3f s), %.2fx atomic |", s.median * 1e6 / kFiles, s.min,
+                  s.max, s.median / atomic[into]);
+    }
+    std::printf("\n");
+  }
+  std::printf("output: %s\n", complete ? "complete" : "INCOMPLETE");
+  return complete;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -183,5 +262,6 @@ int main(int argc, char** argv) {
       all = BenchOne(program, generator, work, runs, kind, std::atoi(argv[i])) && all;
     }
   }
+  all = BenchMany(program, generator, work, runs) && all;
   return all ? 0 : 1;
 }

@@ -3,14 +3,17 @@
 // to 2000, ASCII mixed with UTF-8, some empty strings and some negative length
 // prefixes. In the kind "text", about one string in ten holds an LF or CR LF;
 // in the kind "dialogue" (speech with line breaks) about half of them do.
+// The kind "many" is of another shape, whatever the size asked for: 20,000
+// languages of three 40-byte strings each, where the cost of each file shows.
 //
-// Usage: generate_loc MEBIBYTES SEED OUTPUT.loc [text|dialogue]
+// Usage: generate_loc MEBIBYTES SEED OUTPUT.loc [text|dialogue|many]
 // Prints the number of bytes that the extraction must write in all.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "locbuild/loc_builder.hpp"
 
@@ -73,20 +76,37 @@ std::uint64_t LineBytes(std::string_view text) {
   return bytes;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  const std::string kind = argc == 5 ? argv[4] : "text";
-  if ((argc != 4 && argc != 5) || (kind != "text" && kind != "dialogue")) {
-    std::fprintf(stderr, "usage: generate_loc MEBIBYTES SEED OUTPUT.loc [text|dialogue]\n");
-    return 2;
+// The file of the kind "many"; returns the bytes that the extraction writes.
+std::uint64_t PutMany(locbuild::Bytes& out, Random& random, const std::string& pool) {
+  constexpr int kManyLanguages = 20000;
+  std::vector<std::string> names;
+  for (int i = 0; i < kManyLanguages; ++i) {
+    char name[16];
+    std::snprintf(name, sizeof name, "L%d", 100000 + i);
+    names.emplace_back(name);
   }
-  const std::uint64_t target = std::strtoull(argv[1], nullptr, 10) << 20;
-  Random random{std::strtoull(argv[2], nullptr, 10) * 2654435761u + 1};
-  // Strings are about 20 words long: 4 line breaks in a thousand words put
-  // one in about one string in ten, and 45 in about half of them.
-  const std::string pool = MakePool(random, kind == "text" ? 4 : 45);
+  locbuild::PutHeader(out, 2, kManyLanguages, 3);
+  for (std::int32_t key = 0; key < 3; ++key) locbuild::PutInt32(out, key);
+  for (const std::string& name : names) {
+    locbuild::PutCountedString(out, name);
+    locbuild::PutInt32(out, 0);
+  }
+  std::uint64_t expected = 0;
+  for (const std::string& name : names) {
+    locbuild::PutBlockHead(out, name, 3);
+    for (int i = 0; i < 3; ++i) {
+      std::string_view text(pool.data() + random.Below(pool.size() - 40), 40);
+      locbuild::PutCountedString(out, text);
+      expected += LineBytes(text);
+    }
+  }
+  return expected;
+}
 
+// The file of the kinds "text" and "dialogue", written a language at a time;
+// returns the bytes that the extraction writes.
+std::uint64_t WriteLarge(std::ofstream& file, Random& random, const std::string& pool,
+                         std::uint64_t target) {
   // About 150 bytes a string with its prefix, plus 4 bytes of key table.
   const auto perLanguage = static_cast<std::int32_t>(target / (kLanguages * 152 + 4));
   locbuild::Bytes out;
@@ -96,8 +116,6 @@ int main(int argc, char** argv) {
     locbuild::PutCountedString(out, name);
     locbuild::PutInt32(out, 0);
   }
-
-  std::ofstream file(argv[3], std::ios::binary | std::ios::trunc);
   std::uint64_t expected = 0;
   for (const char* name : kNames) {
     locbuild::PutBlockHead(out, name, perLanguage);
@@ -113,6 +131,31 @@ int main(int argc, char** argv) {
     }
     file.write(out.data(), static_cast<std::streamsize>(out.size()));
     out.clear();
+  }
+  return expected;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string kind = argc == 5 ? argv[4] : "text";
+  if ((argc != 4 && argc != 5) || (kind != "text" && kind != "dialogue" && kind != "many")) {
+    std::fprintf(stderr, "usage: generate_loc MEBIBYTES SEED OUTPUT.loc [text|dialogue|many]\n");
+    return 2;
+  }
+  const std::uint64_t target = std::strtoull(argv[1], nullptr, 10) << 20;
+  Random random{std::strtoull(argv[2], nullptr, 10) * 2654435761u + 1};
+  // Strings are about 20 words long: 4 line breaks in a thousand words put
+  // one in about one string in ten, and 45 in about half of them.
+  const std::string pool = MakePool(random, kind == "dialogue" ? 45 : 4);
+  std::ofstream file(argv[3], std::ios::binary | std::ios::trunc);
+  std::uint64_t expected = 0;
+  if (kind == "many") {
+    locbuild::Bytes out;
+    expected = PutMany(out, random, pool);
+    file.write(out.data(), static_cast<std::streamsize>(out.size()));
+  } else {
+    expected = WriteLarge(file, random, pool, target);
   }
   file.close();
   if (!file) {

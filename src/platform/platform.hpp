@@ -18,10 +18,10 @@ int OpenForReading(const char* path, std::string& error);
 long ReadSome(int file, void* buffer, std::size_t size, std::string& error);
 
 // A new file in `folder` for binary writing that nothing ends up holding unless
-// KeepTemporaryFile names it: however the process ends before that, the file
-// goes away with it, by construction where the system allows it (Linux's
-// unnamed files, Windows' delete-on-close mark) and by clean-up on the signals
-// that stop a console program where it does not. One at a time.
+// KeepTemporaryFile puts it in place: however the process ends before that,
+// the file goes away with it: on Windows by its delete-on-close mark, on POSIX
+// systems by a helper process that removes it once the program has ended, and
+// by clean-up on the signals that stop a console program. One at a time.
 int CreateTemporaryFile(const char* folder, std::string& error);
 
 // Writes up to `size` bytes. Returns the count written, or -1 with `error` set.

@@ -1,13 +1,14 @@
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "platform/platform.hpp"
 
@@ -19,33 +20,41 @@ std::string ErrorText(int code) {
   return std::strerror(code);
 }
 
-// The temporary file being written. `path` is its name in the folder, empty
-// while it has none.
+// The temporary file being written is named, and its name is published here
+// before the file is made, until it is renamed or removed. Two readers remove
+// it if the program ends before then: the stop handler, and a helper process
+// that outlives every way the program can end, SIGKILL included. With the
+// helper running, this lies in memory that the two share.
+struct Published {
+  volatile std::sig_atomic_t named = 0;
+  char path[4096] = {};
+};
+Published gOwnCopy;
+Published* gPublished = &gOwnCopy;
+
 struct Temporary {
   int file = -1;
-  std::string folder;
   std::string path;
 };
 Temporary gTemporary;
 
-// The same name as the stop handler sees it: read only while gNamed is set.
-char gNamedPath[4096];
-volatile std::sig_atomic_t gNamed = 0;
-
 constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+#if defined(VORNHOLD_NO_CLEANUP_HELPER)
+constexpr bool kStartHelper = false;  // a test build: the stop handler alone
+#else
+constexpr bool kStartHelper = true;
+#endif
 
 // Removes the named temporary file, then ends the process by the same signal,
 // so that its exit status still says how it ended. Async-signal-safe only.
 void OnStopSignal(int signal) {
-  if (gNamed != 0) ::unlink(gNamedPath);
+  if (gPublished->named != 0) ::unlink(gPublished->path);
   ::signal(signal, SIG_DFL);
   ::raise(signal);  // delivered as soon as the handler returns
 }
 
 void InstallStopHandlers() {
-  static bool installed = false;
-  if (installed) return;
-  installed = true;
   for (int signal : kStopSignals) {
     struct sigaction action {};
     ::sigaction(signal, nullptr, &action);
@@ -54,6 +63,52 @@ void InstallStopHandlers() {
     action.sa_flags = 0;
     sigemptyset(&action.sa_mask);
     ::sigaction(signal, &action, nullptr);
+  }
+}
+
+// The helper waits until the pipe's other end, which only the program holds,
+// closes: that is, until the program has ended, however it ended. It then
+// removes the temporary file that the program left, if any. It has a session
+// of its own and ignores the stop signals, so a Ctrl+C, a closed terminal or a
+// signal to the program's process group does not end it first.
+[[noreturn]] void RunHelper(int programEnded) {
+  ::setsid();
+  for (int signal : kStopSignals) ::signal(signal, SIG_IGN);
+  char ignored;
+  while (::read(programEnded, &ignored, 1) < 0 && errno == EINTR) {
+  }
+  if (gPublished->named != 0) ::unlink(gPublished->path);
+  ::_exit(0);
+}
+
+// Sets up both ways of removing a temporary file, once, before the first one.
+// Without the helper (no process could be started), the stop handler alone
+// removes it.
+void PrepareCleanUp() {
+  static bool prepared = false;
+  if (prepared) return;
+  prepared = true;
+  InstallStopHandlers();
+  if (!kStartHelper) return;
+  void* shared =
+      ::mmap(nullptr, sizeof(Published), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+  int ends[2];
+  if (shared == MAP_FAILED) return;
+  if (::pipe2(ends, O_CLOEXEC) != 0) {
+    ::munmap(shared, sizeof(Published));
+    return;
+  }
+  gPublished = new (shared) Published;
+  pid_t helper = ::fork();
+  if (helper == 0) {
+    ::close(ends[1]);
+    RunHelper(ends[0]);
+  }
+  ::close(ends[0]);  // the write end stays open until the program ends
+  if (helper < 0) {
+    ::close(ends[1]);
+    gPublished = &gOwnCopy;
+    ::munmap(shared, sizeof(Published));
   }
 }
 
@@ -82,64 +137,18 @@ std::string TemporaryName(const std::string& folder) {
          ".tmp";
 }
 
-void NameTemporary(const std::string& path) {
-  gTemporary.path = path;
-  if (path.size() < sizeof gNamedPath) {
-    std::memcpy(gNamedPath, path.c_str(), path.size() + 1);
-    gNamed = 1;
-  }
+// Published before the file is made, since SIGKILL cannot be held back.
+bool PublishTemporary(const std::string& path) {
+  if (path.size() >= sizeof gPublished->path) return false;
+  gPublished->named = 0;
+  std::memcpy(gPublished->path, path.c_str(), path.size() + 1);
+  gPublished->named = 1;
+  return true;
 }
 
 void ForgetTemporary() {
-  gNamed = 0;
+  gPublished->named = 0;
   gTemporary = Temporary{};
-}
-
-// Links the unnamed `file` in as `path`, then renames that over `target`.
-// Returns 0 or an errno value.
-int LinkAndRename(int file, const char* byDescriptor, const char* path, const char* target) {
-  int linked = ::linkat(AT_FDCWD, byDescriptor, AT_FDCWD, path, AT_SYMLINK_FOLLOW);
-  // Without /proc, the descriptor itself (older kernels allow this to root only).
-  if (linked != 0 && errno == ENOENT) linked = ::linkat(file, "", AT_FDCWD, path, AT_EMPTY_PATH);
-  if (linked != 0) return errno;
-  if (std::rename(path, target) == 0) return 0;
-  int failed = errno;
-  ::unlink(path);
-  return failed;
-}
-
-// Puts a complete unnamed file in place of `target`. Linux can replace a file
-// by renaming, not by linking, so the file is linked under a temporary name
-// first and that is renamed over the target. A child process does both with
-// every signal held, so that not even SIGKILL of the program can stop them
-// half-way and leave the temporary name behind. It is a vfork child: it
-// shares the program's memory, so starting it copies no pages. Returns 0 or
-// an errno value.
-int LinkUnnamedIntoPlace(int file, const char* target) {
-#if defined(O_TMPFILE)
-  const std::string byDescriptor = "/proc/self/fd/" + std::to_string(file);
-  sigset_t all, previous;
-  sigfillset(&all);
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::string path = TemporaryName(gTemporary.folder);
-    ::sigprocmask(SIG_SETMASK, &all, &previous);  // the child starts with this mask
-    pid_t child = ::vfork();
-    if (child == 0) ::_exit(LinkAndRename(file, byDescriptor.c_str(), path.c_str(), target));
-    int started = errno;
-    ::sigprocmask(SIG_SETMASK, &previous, nullptr);
-    if (child < 0) return started;
-    int status = 0;
-    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
-    int code = WIFEXITED(status) ? WEXITSTATUS(status) : EIO;
-    if (code != EEXIST) return code;
-  }
-  return EEXIST;
-#else
-  (void)file;
-  (void)target;
-  return ENOTSUP;
-#endif
 }
 
 }  // namespace
@@ -187,48 +196,39 @@ bool CloseFile(int file, std::string& error) {
 }
 
 int CreateTemporaryFile(const char* folder, std::string& error) {
-  gTemporary = Temporary{-1, folder, {}};
-#if defined(O_TMPFILE) && !defined(VORNHOLD_NAMED_TEMPORARY_FILES)
-  int unnamed = ::open(folder, O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
-  if (unnamed >= 0) return gTemporary.file = unnamed;
-  // The ways in which a file system without unnamed files refuses them.
-  if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
-    error = ErrorText(errno);
-    return -1;
-  }
-#endif
-  InstallStopHandlers();
+  PrepareCleanUp();
   StopSignalsHeld held;
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string path = TemporaryName(folder);
+    if (!PublishTemporary(path)) {
+      error = ErrorText(ENAMETOOLONG);
+      return -1;
+    }
     int file = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (file >= 0) {
-      NameTemporary(path);
-      return gTemporary.file = file;
+      gTemporary = Temporary{file, path};
+      return file;
     }
-    if (errno != EEXIST) break;
+    int failed = errno;
+    ForgetTemporary();  // the name is someone else's, or nothing stands there
+    if (failed != EEXIST) {
+      error = ErrorText(failed);
+      return -1;
+    }
   }
-  error = ErrorText(errno);
+  error = ErrorText(EEXIST);
   return -1;
 }
 
 bool KeepTemporaryFile(int file, const char* target, std::string& error) {
   StopSignalsHeld held;
-  bool kept = false;
-  if (gTemporary.path.empty()) {
-    int failed = LinkUnnamedIntoPlace(file, target);
-    ::close(file);
-    kept = failed == 0;
-    if (!kept) error = ErrorText(failed);
-  } else {
-    // Closed first, so that a failure to write the file out shows.
-    kept = CloseFile(file, error);
-    if (kept && std::rename(gTemporary.path.c_str(), target) != 0) {
-      error = ErrorText(errno);
-      kept = false;
-    }
-    if (!kept) ::unlink(gTemporary.path.c_str());
+  // Closed first, so that a failure to write the file out shows.
+  bool kept = CloseFile(file, error);
+  if (kept && std::rename(gTemporary.path.c_str(), target) != 0) {
+    error = ErrorText(errno);
+    kept = false;
   }
+  if (!kept) ::unlink(gTemporary.path.c_str());
   ForgetTemporary();
   return kept;
 }
@@ -236,7 +236,7 @@ bool KeepTemporaryFile(int file, const char* target, std::string& error) {
 void DropTemporaryFile(int file) {
   StopSignalsHeld held;
   ::close(file);
-  if (!gTemporary.path.empty()) ::unlink(gTemporary.path.c_str());
+  ::unlink(gTemporary.path.c_str());
   ForgetTemporary();
 }
 
