@@ -32,11 +32,7 @@ struct Published {
 Published gOwnCopy;
 Published* gPublished = &gOwnCopy;
 
-struct Temporary {
-  int file = -1;
-  std::string path;
-};
-Temporary gTemporary;
+std::string gTemporaryPath;  // of the temporary file being written
 
 constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
@@ -148,7 +144,7 @@ bool PublishTemporary(const std::string& path) {
 
 void ForgetTemporary() {
   gPublished->named = 0;
-  gTemporary = Temporary{};
+  gTemporaryPath.clear();
 }
 
 }  // namespace
@@ -206,7 +202,7 @@ int CreateTemporaryFile(const char* folder, std::string& error) {
     }
     int file = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (file >= 0) {
-      gTemporary = Temporary{file, path};
+      gTemporaryPath = path;
       return file;
     }
     int failed = errno;
@@ -224,11 +220,11 @@ bool KeepTemporaryFile(int file, const char* target, std::string& error) {
   StopSignalsHeld held;
   // Closed first, so that a failure to write the file out shows.
   bool kept = CloseFile(file, error);
-  if (kept && std::rename(gTemporary.path.c_str(), target) != 0) {
+  if (kept && std::rename(gTemporaryPath.c_str(), target) != 0) {
     error = ErrorText(errno);
     kept = false;
   }
-  if (!kept) ::unlink(gTemporary.path.c_str());
+  if (!kept) ::unlink(gTemporaryPath.c_str());
   ForgetTemporary();
   return kept;
 }
@@ -236,7 +232,7 @@ bool KeepTemporaryFile(int file, const char* target, std::string& error) {
 void DropTemporaryFile(int file) {
   StopSignalsHeld held;
   ::close(file);
-  ::unlink(gTemporary.path.c_str());
+  ::unlink(gTemporaryPath.c_str());
   ForgetTemporary();
 }
 
