@@ -207,6 +207,9 @@ const Case kCases[] = {
      Header(2, 2, 1) + kSeparator + Done("en") + "Extracting fr... Failed!\n" + kDamaged +
          "it ends at byte 63, inside the strings of language fr.\n",
      Out({{"en.txt", "Hi\r\n"}})},
+    {"a cut inside the header", kWorked.substr(0, 12), {}, kDamagedStatus,
+     "Reading process started...\n" + kDamaged + "it ends at byte 12, inside the header.\n",
+     Out({})},
     {"a huge language count", Huge(0x7FFFFFFF, 1, 1), {}, kDamagedStatus,
      Header(1, 0x7FFFFFFF, 1) + kDamaged + "it ends at byte 55, inside the language directory.\n",
      Out({})},
@@ -374,8 +377,7 @@ TEST_F(Extract, StoppedAtAnyMomentLeavesOnlyWholeFiles) {
     }
     return std::string();
   };
-  // Without the helper, a temporary file outlives SIGKILL; the stop handler removes it on the
-  // others.
+  // Without the helper, SIGKILL leaves a temporary file; the stop handler takes it on the others.
   const std::pair<std::string, std::vector<int>> programs[] = {
 #ifdef _WIN32
       {gProgram, {0, 0, 0}}};
