@@ -13,7 +13,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
-#include <vector>
 
 #include "locbuild/loc_builder.hpp"
 
@@ -78,28 +77,18 @@ std::uint64_t LineBytes(std::string_view text) {
 
 // The file of the kind "many"; returns the bytes that the extraction writes.
 std::uint64_t PutMany(locbuild::Bytes& out, Random& random, const std::string& pool) {
-  constexpr int kManyLanguages = 20000;
-  std::vector<std::string> names;
-  for (int i = 0; i < kManyLanguages; ++i) {
+  locbuild::LocFile loc{2, {0, 1, 2}, {}};
+  std::uint64_t expected = 0;
+  for (int i = 0; i < 20000; ++i) {
     char name[16];
     std::snprintf(name, sizeof name, "L%d", 100000 + i);
-    names.emplace_back(name);
-  }
-  locbuild::PutHeader(out, 2, kManyLanguages, 3);
-  for (std::int32_t key = 0; key < 3; ++key) locbuild::PutInt32(out, key);
-  for (const std::string& name : names) {
-    locbuild::PutCountedString(out, name);
-    locbuild::PutInt32(out, 0);
-  }
-  std::uint64_t expected = 0;
-  for (const std::string& name : names) {
-    locbuild::PutBlockHead(out, name, 3);
-    for (int i = 0; i < 3; ++i) {
-      std::string_view text(pool.data() + random.Below(pool.size() - 40), 40);
-      locbuild::PutCountedString(out, text);
-      expected += LineBytes(text);
+    locbuild::Language& language = loc.languages.emplace_back(locbuild::Language{name, {}, 0});
+    for (int k = 0; k < 3; ++k) {
+      language.strings.emplace_back(pool.data() + random.Below(pool.size() - 40), 40);
+      expected += LineBytes(language.strings.back());
     }
   }
+  out = locbuild::BuildLoc(loc);
   return expected;
 }
 

@@ -32,8 +32,6 @@ struct Published {
 Published gOwnCopy;
 Published* gPublished = &gOwnCopy;
 
-std::string gTemporaryPath;  // of the temporary file being written
-
 constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
 #if defined(VORNHOLD_NO_CLEANUP_HELPER)
@@ -144,7 +142,6 @@ bool PublishTemporary(const std::string& path) {
 
 void ForgetTemporary() {
   gPublished->named = 0;
-  gTemporaryPath.clear();
 }
 
 }  // namespace
@@ -201,10 +198,7 @@ int CreateTemporaryFile(const char* folder, std::string& error) {
       return -1;
     }
     int file = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (file >= 0) {
-      gTemporaryPath = path;
-      return file;
-    }
+    if (file >= 0) return file;
     int failed = errno;
     ForgetTemporary();  // the name is someone else's, or nothing stands there
     if (failed != EEXIST) {
@@ -220,11 +214,11 @@ bool KeepTemporaryFile(int file, const char* target, std::string& error) {
   StopSignalsHeld held;
   // Closed first, so that a failure to write the file out shows.
   bool kept = CloseFile(file, error);
-  if (kept && std::rename(gTemporaryPath.c_str(), target) != 0) {
+  if (kept && std::rename(gPublished->path, target) != 0) {
     error = ErrorText(errno);
     kept = false;
   }
-  if (!kept) ::unlink(gTemporaryPath.c_str());
+  if (!kept) ::unlink(gPublished->path);
   ForgetTemporary();
   return kept;
 }
@@ -232,7 +226,7 @@ bool KeepTemporaryFile(int file, const char* target, std::string& error) {
 void DropTemporaryFile(int file) {
   StopSignalsHeld held;
   ::close(file);
-  ::unlink(gTemporaryPath.c_str());
+  ::unlink(gPublished->path);
   ForgetTemporary();
 }
 
