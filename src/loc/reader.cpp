@@ -43,18 +43,25 @@ std::size_t LengthAt(const unsigned char* prefix) {
   return length;
 }
 
+// A run is one string at least, so it may be longer than kMaxRunBytes.
+constexpr std::size_t kLineBreakWords = std::max(kMaxRunBytes, kLongestString) / 64 + 2;
+
 void StartBuffers(LocInput& input, std::size_t size) {
-  input.buffer.resize(size + kReadSlack);
-  input.next = input.end = input.buffer.data();
-  // A run is one string at least, so it may be longer than kMaxRunBytes.
-  input.lineBreaks.assign(std::max(kMaxRunBytes, kLongestString) / 64 + 2, 0);
   input.state = InputState::Open;
+  input.buffer.reset(new (std::nothrow) unsigned char[size + kReadSlack]);
+  input.lineBreaks.reset(new (std::nothrow) std::uint64_t[kLineBreakWords]());
+  if (!input.buffer || !input.lineBreaks) {
+    input.outOfMemory = true;
+    input.failed = true;
+    return;
+  }
+  input.next = input.end = input.buffer.get();
 }
 
 void MoveUnreadToFront(LocInput& input) {
   std::size_t kept = AtHand(input);
-  std::memmove(input.buffer.data(), input.next, kept);
-  input.next = input.buffer.data();
+  std::memmove(input.buffer.get(), input.next, kept);
+  input.next = input.buffer.get();
   input.end = input.next + kept;
 }
 
@@ -69,7 +76,7 @@ bool Refill(LocInput& input, std::size_t count) {
     return false;
   }
   while (AtHand(input) < count) {
-    if (input.buffer.data() + kBufferSize - input.end < static_cast<std::ptrdiff_t>(kReadSize)) {
+    if (input.buffer.get() + kBufferSize - input.end < static_cast<std::ptrdiff_t>(kReadSize)) {
       MoveUnreadToFront(input);
     }
     std::string error;
@@ -99,7 +106,8 @@ void OpenInput(LocInput& input, const char* path) {
 void OpenInputFromMemory(LocInput& input, const void* data, std::size_t size) {
   input.file = -1;
   StartBuffers(input, size);
-  if (size > 0) std::memcpy(input.buffer.data(), data, size);
+  if (input.failed) return;
+  if (size > 0) std::memcpy(input.buffer.get(), data, size);
   input.end = input.next + size;
   input.endOffset = size;
 }
@@ -161,9 +169,9 @@ std::string_view ReadCountedString(LocInput& input) {
 // The hot loop of a run: a walk over the prefixes of the strings at hand.
 StringRun ReadStringRun(LocInput& input, std::int32_t maxCount, std::size_t maxBytes) {
   StringRun run;
-  std::fill_n(input.lineBreaks.begin(), input.lineBreakWords, 0);
+  std::fill_n(input.lineBreaks.get(), input.lineBreakWords, 0);
   input.lineBreakWords = 0;
-  run.lineBreaks = input.lineBreaks.data();
+  run.lineBreaks = input.lineBreaks.get();
   if (!Need(input, 2)) return run;
   std::size_t first = 2 + LengthAt(input.next);
   if (!Need(input, first)) return run;
@@ -174,7 +182,7 @@ StringRun ReadStringRun(LocInput& input, std::int32_t maxCount, std::size_t maxB
   run.count = 1;
   // A word of marks is built up in a register and stored whole each time, so
   // that no mark waits for the store of the one before it.
-  std::uint64_t* const words = input.lineBreaks.data();
+  std::uint64_t* const words = input.lineBreaks.get();
   std::uint64_t* word = words;
   std::uint64_t marks = 0;
   while (run.count < maxCount && stop - at >= 2) {
@@ -265,6 +273,7 @@ bool ReadLanguageDirectory(LocInput& input, std::int32_t languageCount, Language
     if (!AppendLanguage(languages, name)) {
       ClearLanguages(languages);
       Fail(input, start, "the language directory does not fit in memory");
+      input.outOfMemory = true;
       return false;
     }
   }

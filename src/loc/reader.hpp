@@ -54,15 +54,17 @@ struct LocInput {
   ~LocInput();
 
   InputState state = InputState::NotOpen;
-  int file = -1;                          // -1 when the bytes are held in memory
-  std::vector<unsigned char> buffer;      // the bytes at hand, and kReadSlack more
-  unsigned char* next = nullptr;          // first byte not yet consumed
-  unsigned char* end = nullptr;           // one past the last byte at hand
-  std::uint64_t endOffset = 0;            // file offset of `end`
-  std::vector<std::uint64_t> lineBreaks;  // of the last StringRun
-  std::size_t lineBreakWords = 0;         // how many of them it may have set
+  int file = -1;  // -1 when the bytes are held in memory
+  // Allocated once, when the input opens, and never grown.
+  std::unique_ptr<unsigned char[]> buffer;      // the bytes at hand, and kReadSlack more
+  unsigned char* next = nullptr;                // first byte not yet consumed
+  unsigned char* end = nullptr;                 // one past the last byte at hand
+  std::uint64_t endOffset = 0;                  // file offset of `end`
+  std::unique_ptr<std::uint64_t[]> lineBreaks;  // of the last StringRun
+  std::size_t lineBreakWords = 0;               // how many of them it may have set
 
   bool failed = false;
+  bool outOfMemory = false;      // the failure is memory that could not be had
   std::uint64_t failOffset = 0;  // where the data ended, or where reading broke
   std::string failReason;        // empty when the data simply ended; else why reading broke
 };
@@ -76,6 +78,8 @@ struct LocHeader {
 // Key-table lengths the format allows; anything else is a damaged header.
 inline constexpr std::int32_t kMaxStringCount = 1'073'741'823;
 
+// Opens the file and allocates the buffers; when there is no memory for them,
+// the input is open but failed and out of memory, so the run can say so.
 void OpenInput(LocInput& input, const char* path);
 void OpenInputFromMemory(LocInput& input, const void* data, std::size_t size);
 bool IsInputOpen(const LocInput& input);
@@ -130,7 +134,7 @@ LocHeader ReadHeader(LocInput& input);
 void SkipKeyTable(LocInput& input, std::int32_t stringCount);
 // Names are added only as they arrive, never reserved from the count. Returns
 // false when they do not fit in memory: the list is then emptied and the input
-// failed at the start of the entry that did not fit.
+// failed, out of memory, at the start of the entry that did not fit.
 bool ReadLanguageDirectory(LocInput& input, std::int32_t languageCount, LanguageList& languages);
 // Reads a language block up to its string count and returns that count.
 std::int32_t ReadBlockHead(LocInput& input);

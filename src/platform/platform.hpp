@@ -9,6 +9,11 @@
 
 namespace platform {
 
+// Ignores the signals by which the environment would end the run without a
+// word (a console pipe closed early, a file-size limit): the write concerned
+// fails instead, with its reason.
+void PrepareProcess();
+
 // Opens an existing file for binary reading, without any sharing restriction.
 // Returns a descriptor, or -1 with `error` set. A folder is refused.
 int OpenForReading(const char* path, std::string& error);
@@ -17,12 +22,31 @@ int OpenForReading(const char* path, std::string& error);
 // or -1 with `error` set.
 long ReadSome(int file, void* buffer, std::size_t size, std::string& error);
 
-// A new file in `folder` for binary writing that nothing ends up holding unless
-// KeepTemporaryFile puts it in place: however the process ends before that,
-// the file goes away with it: on Windows by its delete-on-close mark, on POSIX
-// systems by a helper process that removes it once the program has ended, and
-// by clean-up on the signals that stop a console program. One at a time.
-int CreateTemporaryFile(const char* folder, std::string& error);
+// A new file in a folder for binary writing, which nothing ends up holding
+// unless KeepTemporaryFile puts it in place. Where the file system allows it,
+// it has no name until then; else it has a name "vornhold-<process id>-<n>.tmp"
+// that goes away with the process however it ends: on Windows by its
+// delete-on-close mark, on POSIX systems by a helper process that removes it
+// once the program has ended, and by clean-up on the signals that stop a
+// console program. What a power cut or the kill of every process leaves is
+// removed by the next run (RemoveStaleTemporaryFiles).
+struct TemporaryFile {
+  int file = -1;
+  std::string folder;
+  std::string path;  // its name while it has one, else empty
+};
+
+// Sets up the removal of this run's temporary files once, before the first
+// one. False, with `error` set, when no helper process could be started: a
+// stop signal still removes a temporary file, but a kill may leave one behind
+// for the next run to remove.
+bool StartCleanUp(std::string& error);
+
+// Removes from `folder` the temporary files that earlier runs left and that no
+// live run still writes.
+void RemoveStaleTemporaryFiles(const char* folder);
+
+bool CreateTemporaryFile(const char* folder, TemporaryFile& temp, std::string& error);
 
 // Writes up to `size` bytes. Returns the count written, or -1 with `error` set.
 long WriteSome(int file, const void* data, std::size_t size, std::string& error);
@@ -30,10 +54,10 @@ long WriteSome(int file, const void* data, std::size_t size, std::string& error)
 // Closes the complete temporary file and puts it in place of `target`,
 // replacing a file or link standing there (a link is never written through).
 // On failure the file is dropped and `target` stays as it was.
-bool KeepTemporaryFile(int file, const char* target, std::string& error);
+bool KeepTemporaryFile(TemporaryFile& temp, const char* target, std::string& error);
 
 // Closes an unfinished temporary file and lets it go.
-void DropTemporaryFile(int file);
+void DropTemporaryFile(TemporaryFile& temp);
 
 // Closes a descriptor and reports whether everything written reached the file.
 bool CloseFile(int file, std::string& error);

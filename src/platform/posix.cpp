@@ -1,14 +1,19 @@
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <string_view>
 
 #include "platform/platform.hpp"
 
@@ -75,22 +80,24 @@ void InstallStopHandlers() {
   ::_exit(0);
 }
 
-// Sets up both ways of removing a temporary file, once, before the first one.
-// Without the helper (no process could be started), the stop handler alone
-// removes it.
-void PrepareCleanUp() {
+// Sets up both ways of removing a named temporary file, once, before the
+// first one. Without the helper (no process could be started), the stop
+// handler alone removes it; the reason is kept to be reported.
+const std::string& PrepareCleanUp() {
   static bool prepared = false;
-  if (prepared) return;
+  static std::string failure;
+  if (prepared) return failure;
   prepared = true;
   InstallStopHandlers();
-  if (!kStartHelper) return;
+  if (!kStartHelper) return failure = "this build starts none";
   void* shared =
       ::mmap(nullptr, sizeof(Published), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
   int ends[2];
-  if (shared == MAP_FAILED) return;
+  if (shared == MAP_FAILED) return failure = ErrorText(errno);
   if (::pipe2(ends, O_CLOEXEC) != 0) {
+    failure = ErrorText(errno);
     ::munmap(shared, sizeof(Published));
-    return;
+    return failure;
   }
   gPublished = new (shared) Published;
   pid_t helper = ::fork();
@@ -100,10 +107,12 @@ void PrepareCleanUp() {
   }
   ::close(ends[0]);  // the write end stays open until the program ends
   if (helper < 0) {
+    failure = ErrorText(errno);
     ::close(ends[1]);
     gPublished = &gOwnCopy;
     ::munmap(shared, sizeof(Published));
   }
+  return failure;
 }
 
 // Holds the stop signals back while a temporary name comes or goes, so that
@@ -124,11 +133,47 @@ class StopSignalsHeld {
   sigset_t previous_;
 };
 
-// A name in `folder` that ends in ".tmp", so it is never taken for a language file.
+// Temporary names are "vornhold-<process id>-<n>.tmp": they end in ".tmp", so
+// they are never taken for a language file, and they tell which process made them.
+constexpr char kTemporaryPrefix[] = "vornhold-";
+constexpr char kTemporarySuffix[] = ".tmp";
+
 std::string TemporaryName(const std::string& folder) {
   static unsigned long sequence = 0;
-  return folder + "/vornhold-" + std::to_string(::getpid()) + "-" + std::to_string(++sequence) +
-         ".tmp";
+  return folder + "/" + kTemporaryPrefix + std::to_string(::getpid()) + "-" +
+         std::to_string(++sequence) + kTemporarySuffix;
+}
+
+// The process id in a temporary name, or 0 when `name` is not one.
+long TemporaryNameOwner(std::string_view name) {
+  std::string_view prefix = kTemporaryPrefix, suffix = kTemporarySuffix;
+  if (!name.starts_with(prefix) || !name.ends_with(suffix)) return 0;
+  name = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
+  std::size_t dash = name.find('-');
+  auto digits = [](std::string_view part) {
+    return !part.empty() && part.size() <= 18 &&
+           part.find_first_not_of("0123456789") == std::string_view::npos;
+  };
+  if (dash == std::string_view::npos || !digits(name.substr(0, dash)) ||
+      !digits(name.substr(dash + 1))) {
+    return 0;
+  }
+  return std::stol(std::string(name.substr(0, dash)));
+}
+
+bool IsLiveProcess(long id) {
+  return id > 0 && id <= INT32_MAX && (::kill(static_cast<pid_t>(id), 0) == 0 || errno == EPERM);
+}
+
+// Files of no name need O_TMPFILE and, to be linked into place by a process
+// without special rights, the /proc entry of their descriptor.
+bool UnnamedFilesPossible() {
+  static const bool possible = ::access("/proc/self/fd", X_OK) == 0;
+  return possible;
+}
+
+std::string DescriptorPath(int file) {
+  return "/proc/self/fd/" + std::to_string(file);
 }
 
 // Published before the file is made, since SIGKILL cannot be held back.
@@ -142,6 +187,30 @@ bool PublishTemporary(const std::string& path) {
 
 void ForgetTemporary() {
   gPublished->named = 0;
+}
+
+// Makes something under a new temporary name in `folder` by `make`, which
+// returns false with errno set when it fails, trying another name while one
+// is taken. The name is published first, since SIGKILL cannot be held back.
+// Returns the name, or an empty one with `error` set.
+template <typename Make>
+std::string TakeTemporaryName(const std::string& folder, std::string& error, Make make) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string path = TemporaryName(folder);
+    if (!PublishTemporary(path)) {
+      error = ErrorText(ENAMETOOLONG);
+      return {};
+    }
+    if (make(path)) return path;
+    int failed = errno;
+    ForgetTemporary();  // the name is someone else's, or nothing stands there
+    if (failed != EEXIST) {
+      error = ErrorText(failed);
+      return {};
+    }
+  }
+  error = ErrorText(EEXIST);
+  return {};
 }
 
 }  // namespace
@@ -188,46 +257,129 @@ bool CloseFile(int file, std::string& error) {
   return false;
 }
 
-int CreateTemporaryFile(const char* folder, std::string& error) {
-  PrepareCleanUp();
-  StopSignalsHeld held;
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string path = TemporaryName(folder);
-    if (!PublishTemporary(path)) {
-      error = ErrorText(ENAMETOOLONG);
-      return -1;
-    }
-    int file = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (file >= 0) return file;
-    int failed = errno;
-    ForgetTemporary();  // the name is someone else's, or nothing stands there
-    if (failed != EEXIST) {
-      error = ErrorText(failed);
-      return -1;
-    }
-  }
-  error = ErrorText(EEXIST);
-  return -1;
+bool StartCleanUp(std::string& error) {
+  error = PrepareCleanUp();
+  return error.empty();
 }
 
-bool KeepTemporaryFile(int file, const char* target, std::string& error) {
+// A temporary file whose process has ended and that no one holds locked (its
+// maker locks it from the moment it exists) is left over: a power cut, or a
+// kill of the program and its helper at once.
+void RemoveStaleTemporaryFiles(const char* folder) {
+  DIR* dir = ::opendir(folder);
+  if (dir == nullptr) return;
+  while (const dirent* entry = ::readdir(dir)) {
+    long owner = TemporaryNameOwner(entry->d_name);
+    if (owner == 0 || (owner != ::getpid() && IsLiveProcess(owner))) continue;
+    int file =
+        ::openat(::dirfd(dir), entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (file < 0) continue;
+    struct stat info {};
+    if (::fstat(file, &info) == 0 && S_ISREG(info.st_mode) &&
+        ::flock(file, LOCK_EX | LOCK_NB) == 0) {
+      ::unlinkat(::dirfd(dir), entry->d_name, 0);
+    }
+    ::close(file);
+  }
+  ::closedir(dir);
+}
+
+bool CreateTemporaryFile(const char* folder, TemporaryFile& temp, std::string& error) {
+  PrepareCleanUp();
+  temp.folder = folder;
+  temp.path.clear();
+  if (UnnamedFilesPossible()) {
+    temp.file = ::open(folder, O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    if (temp.file >= 0) return true;
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+      error = ErrorText(errno);
+      return false;
+    }
+  }
   StopSignalsHeld held;
-  // Closed first, so that a failure to write the file out shows.
-  bool kept = CloseFile(file, error);
-  if (kept && std::rename(gPublished->path, target) != 0) {
+  temp.path = TakeTemporaryName(folder, error, [&](const std::string& path) {
+    temp.file = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (temp.file >= 0) ::flock(temp.file, LOCK_EX | LOCK_NB);  // ours while it is written
+    return temp.file >= 0;
+  });
+  return !temp.path.empty();
+}
+
+namespace {
+
+// Closed first, so that a failure to write the file out shows.
+bool KeepNamed(TemporaryFile& temp, const char* target, std::string& error) {
+  StopSignalsHeld held;
+  bool kept = CloseFile(temp.file, error);
+  if (kept && std::rename(temp.path.c_str(), target) != 0) {
     error = ErrorText(errno);
     kept = false;
   }
-  if (!kept) ::unlink(gPublished->path);
+  if (!kept) ::unlink(temp.path.c_str());
   ForgetTemporary();
   return kept;
 }
 
-void DropTemporaryFile(int file) {
+// Where something stands under the target, the file takes a temporary name
+// for the moment of a rename over it, since a link cannot replace anything.
+bool ReplaceWithUnnamed(TemporaryFile& temp, const char* target, std::string& error) {
   StopSignalsHeld held;
-  ::close(file);
-  ::unlink(gPublished->path);
+  ::flock(temp.file, LOCK_EX | LOCK_NB);  // so that no other run removes it as left over
+  std::string source = DescriptorPath(temp.file);
+  std::string path = TakeTemporaryName(temp.folder, error, [&](const std::string& name) {
+    return ::linkat(AT_FDCWD, source.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
+  });
+  if (path.empty()) return false;
+  bool kept = std::rename(path.c_str(), target) == 0;
+  if (!kept) {
+    error = ErrorText(errno);
+    ::unlink(path.c_str());
+  }
   ForgetTemporary();
+  return kept;
+}
+
+// Linked straight to the target when nothing stands there.
+bool KeepUnnamed(TemporaryFile& temp, const char* target, std::string& error) {
+  bool kept = ::linkat(AT_FDCWD, DescriptorPath(temp.file).c_str(), AT_FDCWD, target,
+                       AT_SYMLINK_FOLLOW) == 0;
+  if (!kept && errno == EEXIST) {
+    kept = ReplaceWithUnnamed(temp, target, error);
+  } else if (!kept) {
+    error = ErrorText(errno);
+  }
+  std::string closing;
+  if (!CloseFile(temp.file, closing) && kept) {
+    error = closing;
+    kept = false;
+  }
+  return kept;
+}
+
+}  // namespace
+
+bool KeepTemporaryFile(TemporaryFile& temp, const char* target, std::string& error) {
+  bool kept = temp.path.empty() ? KeepUnnamed(temp, target, error) : KeepNamed(temp, target, error);
+  temp.file = -1;
+  temp.path.clear();
+  return kept;
+}
+
+void DropTemporaryFile(TemporaryFile& temp) {
+  if (temp.file < 0) return;
+  StopSignalsHeld held;
+  ::close(temp.file);
+  if (!temp.path.empty()) {
+    ::unlink(temp.path.c_str());
+    ForgetTemporary();
+  }
+  temp.file = -1;
+  temp.path.clear();
+}
+
+void PrepareProcess() {
+  ::signal(SIGPIPE, SIG_IGN);
+  ::signal(SIGXFSZ, SIG_IGN);
 }
 
 bool MakeDirectory(const char* name) {

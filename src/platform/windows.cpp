@@ -30,14 +30,13 @@ std::string WindowsErrorText(DWORD code) {
   return std::string(text, length);
 }
 
-// The folder of the temporary file being written.
-std::string gTemporaryFolder;
+// Temporary names end in ".tmp", so they are never taken for a language file.
+constexpr char kTemporaryPattern[] = "vornhold-*.tmp";
 
-std::string TemporaryName(const char* folder) {
+std::string TemporaryName(const std::string& folder) {
   static unsigned long sequence = 0;
-  // Ends in ".tmp", so it is never taken for a language file.
-  return std::string(folder) + "\\vornhold-" + std::to_string(::_getpid()) + "-" +
-         std::to_string(++sequence) + ".tmp";
+  return folder + "\\vornhold-" + std::to_string(::_getpid()) + "-" + std::to_string(++sequence) +
+         ".tmp";
 }
 
 // The NT call that gives an open file one more name, replacing whatever stands
@@ -93,7 +92,8 @@ bool MarkForDeletion(HANDLE handle, bool deleteIt) {
 // For file systems without links (FAT): copies the file into a new one beside
 // it, marked for deletion until the copy is complete, and moves that in place.
 // Between clearing the mark and the move, a stop leaves the copy behind.
-bool CopyIntoPlace(HANDLE handle, const char* folder, const char* target, std::string& error) {
+bool CopyIntoPlace(HANDLE handle, const std::string& folder, const char* target,
+                   std::string& error) {
   std::string path = TemporaryName(folder);
   HANDLE copy = CreateFileA(path.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_DELETE, nullptr,
                             CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -143,43 +143,67 @@ bool CloseFile(int file, std::string& error) {
   return false;
 }
 
-int CreateTemporaryFile(const char* folder, std::string& error) {
+void PrepareProcess() {}
+
+// The system removes a run's temporary files however it ends.
+bool StartCleanUp(std::string& /*error*/) {
+  return true;
+}
+
+// A temporary file that a live run writes is open there, so it cannot be
+// opened with no sharing; one that can is left over (a power cut, or a stop
+// between clearing its delete mark and putting it in place) and goes when
+// that handle closes.
+void RemoveStaleTemporaryFiles(const char* folder) {
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA((std::string(folder) + "\\" + kTemporaryPattern).c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do {
+    std::string path = std::string(folder) + "\\" + found.cFileName;
+    HANDLE file = CreateFileA(path.c_str(), DELETE, 0, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+}
+
+bool CreateTemporaryFile(const char* folder, TemporaryFile& temp, std::string& error) {
+  temp.folder = folder;
   for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string path = TemporaryName(folder);
+    temp.path = TemporaryName(temp.folder);
     // Deleted when the last handle to it closes, which the system does however
     // the process ends; a complete file is kept by linking its final name to it.
     HANDLE handle =
-        CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
+        CreateFileA(temp.path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
       if (GetLastError() == ERROR_FILE_EXISTS) continue;
       error = WindowsErrorText(GetLastError());
-      return -1;
+      return false;
     }
-    int file = ::_open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDWR | _O_BINARY);
-    if (file < 0) {
+    temp.file = ::_open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDWR | _O_BINARY);
+    if (temp.file < 0) {
       error = ErrorText(errno);
       CloseHandle(handle);
-      return -1;
+      return false;
     }
-    gTemporaryFolder = folder;
-    return file;
+    return true;
   }
   error = WindowsErrorText(ERROR_FILE_EXISTS);
-  return -1;
+  return false;
 }
 
-bool KeepTemporaryFile(int file, const char* target, std::string& error) {
-  HANDLE handle = reinterpret_cast<HANDLE>(::_get_osfhandle(file));
-  bool kept = LinkOpenFile(handle, target) ||
-              CopyIntoPlace(handle, gTemporaryFolder.c_str(), target, error);
-  ::_close(file);  // removes the temporary name
+bool KeepTemporaryFile(TemporaryFile& temp, const char* target, std::string& error) {
+  HANDLE handle = reinterpret_cast<HANDLE>(::_get_osfhandle(temp.file));
+  bool kept = LinkOpenFile(handle, target) || CopyIntoPlace(handle, temp.folder, target, error);
+  DropTemporaryFile(temp);  // removes the temporary name
   return kept;
 }
 
-void DropTemporaryFile(int file) {
-  ::_close(file);
+void DropTemporaryFile(TemporaryFile& temp) {
+  if (temp.file >= 0) ::_close(temp.file);
+  temp.file = -1;
 }
 
 bool MakeDirectory(const char* name) {

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cinttypes>
 #include <cstdarg>
+#include <new>
 #include <string>
 
 #include "textout/textout.hpp"
@@ -44,6 +45,7 @@ bool ExtractLanguage(LocInput& input, std::string_view name, const RunTarget& ta
                      LanguageFile& file, ExtractResult& result) {
   std::string shown = DisplayName(name);
   Say(target, "Extracting %s...", shown.c_str());
+  result.lineOpen = true;
   OpenLanguageFile(file, target.folder, name);
   std::int32_t count = ReadBlockHead(input);
   const char* where = "the head of the block of language ";
@@ -60,11 +62,13 @@ bool ExtractLanguage(LocInput& input, std::string_view name, const RunTarget& ta
   }
   if (input.failed) {
     AbandonLanguageFile(file);
+    result.lineOpen = false;
     Say(target, " Failed!\n");
     SayDamaged(target, input, where + shown);
     return false;
   }
   CloseLanguageFile(file);
+  result.lineOpen = false;
   if (file.state == FileState::Done) {
     Say(target, " Done!\n");
     return true;
@@ -78,6 +82,11 @@ bool ExtractLanguage(LocInput& input, std::string_view name, const RunTarget& ta
   return true;
 }
 
+void SayOutOfMemory(const RunTarget& target, const LocInput& input) {
+  Say(target, "\"%s\" cannot be extracted: it does not fit in memory at byte %llu.\n", kLocFileName,
+      static_cast<unsigned long long>(Offset(input)));
+}
+
 // True, after reporting it, when the input ended inside `where`.
 bool EndedInside(const RunTarget& target, const LocInput& input, const char* where) {
   if (!input.failed) return false;
@@ -89,6 +98,11 @@ bool EndedInside(const RunTarget& target, const LocInput& input, const char* whe
 // (already reported).
 bool WalkLoc(LocInput& input, LanguageList& languages, const RunTarget& target,
              ExtractResult& result) {
+  LanguageFile file;  // its buffer is allocated before the directory takes what memory is left
+  if (input.outOfMemory || !AllocateFileBuffer(file)) {
+    SayOutOfMemory(target, input);
+    return false;
+  }
   Say(target, "Reading process started...\n");
   LocHeader header = ReadHeader(input);
   if (EndedInside(target, input, "the header")) return false;
@@ -110,7 +124,13 @@ bool WalkLoc(LocInput& input, LanguageList& languages, const RunTarget& target,
   }
   if (EndedInside(target, input, "the language directory")) return false;
   Say(target, kSeparator);
-  LanguageFile file;
+  std::string why;
+  if (languages.count > 0 && target.folder != nullptr && !StartLanguageFiles(why)) {
+    Say(target,
+        "No clean-up helper could be started (%s): if the program is killed, a temporary file "
+        "may stay in %s until the next run.\n",
+        why.c_str(), target.folder);
+  }
   LanguageCursor cursor;
   std::string_view name;
   while (NextLanguage(languages, cursor, name)) {
@@ -123,7 +143,16 @@ bool WalkLoc(LocInput& input, LanguageList& languages, const RunTarget& target,
 
 ExtractResult ExtractLoc(LocInput& input, LanguageList& languages, const RunTarget& target) {
   ExtractResult result;
-  result.damaged = !WalkLoc(input, languages, target, result);
+  // Buffers and the directory are allocated so that running out of memory is
+  // a result; a string made on the way may still find none, and the library
+  // says so by throwing. The language file it leaves goes with the unwinding.
+  try {
+    result.damaged = !WalkLoc(input, languages, target, result);
+  } catch (const std::bad_alloc&) {
+    if (result.lineOpen) Say(target, " Failed!\n");
+    SayOutOfMemory(target, input);
+    result.damaged = true;
+  }
   result.consumed = Offset(input);
   result.languages = languages.count;
   return result;

@@ -25,7 +25,8 @@ struct RunTarget {
 };
 
 struct ExtractResult {
-  bool damaged = false;
+  bool damaged = false;           // or too large for memory: the walk stopped early
+  bool lineOpen = false;          // a language's line is started and not yet ended
   std::int64_t strings = 0;       // strings read from the language blocks
   std::uint64_t stringBytes = 0;  // their bytes, before line ends are added
   int unwritten = 0;              // languages skipped or failed

@@ -5,8 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-
-#include "platform/platform.hpp"
+#include <new>
 
 namespace {
 
@@ -63,7 +62,8 @@ bool WriteAll(int handle, const char* data, std::size_t size, std::string& error
 // Writes out the first `size` bytes of the buffer and keeps the rest.
 void WriteOut(LanguageFile& file, std::size_t size) {
   std::string error;
-  if (file.state == FileState::Writing && !WriteAll(file.file, file.buffer.get(), size, error)) {
+  if (file.state == FileState::Writing &&
+      !WriteAll(file.temp.file, file.buffer.get(), size, error)) {
     Fail(file, error);
   }
   std::memmove(file.buffer.get(), file.buffer.get() + size, file.used - size);
@@ -72,8 +72,25 @@ void WriteOut(LanguageFile& file, std::size_t size) {
 
 }  // namespace
 
+LanguageFile::~LanguageFile() {
+  AbandonLanguageFile(*this);
+}
+
 bool MakeFolder(const char* name) {
-  return platform::MakeDirectory(name);
+  if (!platform::MakeDirectory(name)) return false;
+  platform::RemoveStaleTemporaryFiles(name);
+  return true;
+}
+
+bool AllocateFileBuffer(LanguageFile& file) {
+  if (!file.buffer) {
+    file.buffer.reset(new (std::nothrow) char[kWriteSize + kLongestLine + kLineStoreSlack]);
+  }
+  return file.buffer != nullptr;
+}
+
+bool StartLanguageFiles(std::string& error) {
+  return platform::StartCleanUp(error);
 }
 
 bool IsSafeFileName(std::string_view name) {
@@ -100,10 +117,6 @@ std::string DisplayName(std::string_view name) {
 void OpenLanguageFile(LanguageFile& file, const char* folder, std::string_view name) {
   file.error.clear();
   file.used = 0;
-  if (!file.buffer) {
-    file.buffer =
-        std::make_unique_for_overwrite<char[]>(kWriteSize + kLongestLine + kLineStoreSlack);
-  }
   if (folder == nullptr) {
     file.state = FileState::Discard;
     return;
@@ -113,12 +126,8 @@ void OpenLanguageFile(LanguageFile& file, const char* folder, std::string_view n
     return;
   }
   file.finalPath = std::string(folder) + "/" + std::string(name) + ".txt";
-  file.file = platform::CreateTemporaryFile(folder, file.error);
-  if (file.file < 0) {
-    file.state = FileState::Failed;
-    return;
-  }
-  file.state = FileState::Writing;
+  bool created = platform::CreateTemporaryFile(folder, file.temp, file.error);
+  file.state = created ? FileState::Writing : FileState::Failed;
 }
 
 std::size_t LineRoom(const LanguageFile& file) {
@@ -143,19 +152,16 @@ void CloseLanguageFile(LanguageFile& file) {
   WriteOut(file, file.used);
   std::string error;
   if (file.state == FileState::Writing) {
-    if (platform::KeepTemporaryFile(file.file, file.finalPath.c_str(), error)) {
+    if (platform::KeepTemporaryFile(file.temp, file.finalPath.c_str(), error)) {
       file.state = FileState::Done;
     } else {
       Fail(file, error);
     }
-  } else if (file.file >= 0) {
-    platform::DropTemporaryFile(file.file);
   }
-  file.file = -1;
+  platform::DropTemporaryFile(file.temp);
 }
 
 void AbandonLanguageFile(LanguageFile& file) {
-  if (file.file >= 0) platform::DropTemporaryFile(file.file);
-  file.file = -1;
+  platform::DropTemporaryFile(file.temp);
   file.state = FileState::Closed;
 }

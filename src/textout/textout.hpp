@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/platform.hpp"
 #include "textout/line_feeds.hpp"
 
 enum class FileState {
@@ -24,8 +25,13 @@ enum class FileState {
 };
 
 struct LanguageFile {
+  LanguageFile() = default;
+  LanguageFile(const LanguageFile&) = delete;
+  LanguageFile& operator=(const LanguageFile&) = delete;
+  ~LanguageFile();  // an unfinished file goes, however the run is left
+
   FileState state = FileState::Closed;
-  int file = -1;  // the temporary file, -1 when none is open
+  platform::TemporaryFile temp;
   std::string finalPath;
   std::string error;
   std::unique_ptr<char[]> buffer;  // kept from one language to the next
@@ -33,8 +39,17 @@ struct LanguageFile {
   bool fewLineFeeds = false;  // LFs to convert were rare in the last lines
 };
 
-// Returns true when a folder of that name exists afterwards.
+// Returns true when a folder of that name exists afterwards; the temporary
+// files that earlier runs left in it are removed.
 bool MakeFolder(const char* name);
+
+// Gives the file its buffer, once, before anything is read; false when there
+// is no memory for it.
+bool AllocateFileBuffer(LanguageFile& file);
+
+// Called once before the first language file. False, with `error` set, when a
+// kill of the program may leave a temporary file for the next run to remove.
+bool StartLanguageFiles(std::string& error);
 
 // True when `name` is one plain file name on both Windows and POSIX systems:
 // no separators, drive or stream colons, wildcards, quotes, control bytes, and
@@ -44,8 +59,8 @@ bool IsSafeFileName(std::string_view name);
 // The name as it can be shown on a console: control bytes appear as \xHH.
 std::string DisplayName(std::string_view name);
 
-// Starts "<folder>/<name>.txt". With a null folder the lines go nowhere (they
-// are only counted). The caller goes on whatever the resulting state is.
+// Starts "<folder>/<name>.txt" (the buffer must be allocated). With a null folder the lines go
+// nowhere (they are only counted). The caller goes on whatever the resulting state is.
 void OpenLanguageFile(LanguageFile& file, const char* folder, std::string_view name);
 
 // How many bytes of input the next lines may take: each input byte becomes at
