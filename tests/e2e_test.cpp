@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
+#include <cstring>
 #include <csignal>
 #include <cstdlib>
 #include <random>
@@ -21,7 +23,6 @@ using Files = std::map<std::string, std::string>;
 namespace {
 
 std::string gProgram;
-std::string gNoHelperProgram;  // the build that starts no clean-up helper
 int gDamageRuns = 2000;
 unsigned long long gDamageSeed = 0;  // 0: pick one from the clock
 
@@ -70,7 +71,7 @@ Files Out(Files files) {
 }
 
 class Extract : public ::testing::Test {
- protected:
+ public:
   TempFolder work{"work"};
   TempFolder side{"side"};
 
@@ -86,9 +87,9 @@ class Extract : public ::testing::Test {
     return all;
   }
   ProgramRun Run(const char* program = gProgram.c_str(), const Stop* stop = nullptr,
-                 unsigned addressSpaceMiB = 0) {
+                 const Limits& limits = {}) {
     ProgramRun run = RunProgram(program, work.path.string(), (side.path / "console.txt").string(),
-                                30, stop, addressSpaceMiB);
+                                30, stop, limits);
     EXPECT_FALSE(run.timedOut);
     run.console = Normalised(ReadBytes(side.path / "console.txt"));
     return run;
@@ -102,18 +103,28 @@ struct Case {
   int status;
   std::string console;  // between the banner and the prompt
   Files after;
-  unsigned addressSpaceMiB = 0;  // a limit on the program's, where one can be set
+  Limits limits = {};  // where limits can be set
 };
 
-// A limit on the address space needs a POSIX system, and no sanitizer: their
-// shadow memory takes terabytes of it.
+// Limits need a POSIX system, and one on the address space no sanitizer:
+// their shadow memory takes terabytes of it.
+#ifdef _WIN32
+constexpr bool kCanLimit = false;
+#else
+constexpr bool kCanLimit = true;
+#endif
 #if defined(_WIN32) || defined(VORNHOLD_SANITIZED)
 constexpr bool kCanLimitMemory = false;
 #else
 constexpr bool kCanLimitMemory = true;
 #endif
 // The program's own needs, a few MiB, and twice a 12 MB directory (below) fit.
-constexpr unsigned kAddressSpaceMiB = 24;
+constexpr Limits kAddressSpace24MiB{24 << 10};
+// Standard input, output and error and the input file: no pipe to a helper.
+constexpr Limits kNoHelperPossible{0, 5};
+const std::string kNoHelper =
+    "No clean-up helper could be started (Too many open files): if the program is killed, a "
+    "temporary file may stay in Output until the next run.\n";
 
 // A directory of `names` names of `size` bytes, claiming ever more.
 Bytes Directory(int names, std::size_t size) {
@@ -145,6 +156,12 @@ Bytes OwnCounts() {
   locbuild::PutBlockHead(loc, "c", 1);
   locbuild::PutLength(loc, 0x8000);
   return loc;
+}
+
+// A language larger than 100,000 bytes, then a small one.
+Bytes BigAndSmall() {
+  const std::string lines(32000, '\n');  // each doubles to 64000 bytes in the file
+  return locbuild::BuildLoc({2, {}, {{"big", {lines, lines}}, {"small", {"fits"}}}});
 }
 
 const std::vector<std::string> kOddBytes = {
@@ -215,11 +232,24 @@ const Case kCases[] = {
      Out({})},
     {"a directory within twice its size", Directory(2'000'000, 0), {}, kDamagedStatus,
      Header(1, 0x7FFFFFFF, 0) + kDamaged + "it ends at byte 12000013, inside the language directory.\n",
-     Out({}), kAddressSpaceMiB},
+     Out({}), kAddressSpace24MiB},
     {"a directory too large for memory", Directory(1000, 32767),
      {{"Output/en.txt", "earlier\r\n"}}, kDamagedStatus, Header(1, 0x7FFFFFFF, 0) +
          "\"languages.loc\" cannot be extracted: its language directory does not fit in memory at "
-         "byte <n>.\n", Out({{"en.txt", "earlier\r\n"}}), kAddressSpaceMiB},
+         "byte <n>.\n", Out({{"en.txt", "earlier\r\n"}}), kAddressSpace24MiB},
+    {"no helper process possible", kWorked, {}, 0,
+     Header(2, 2, 1) + kSeparator + kNoHelper + Done("en") + Done("fr") + Summary(2),
+     kWorkedFiles, kNoHelperPossible},
+    {"a file-size limit fails the language past it", BigAndSmall(),
+     {{"Output/big.txt", "earlier big\r\n"}}, 1,
+     Header(2, 2, 0) + kSeparator + "Extracting big... Failed: <reason>\n" + Done("small") +
+         Summary(3) + "1 languages could not be written.\n",
+     Out({{"big.txt", "earlier big\r\n"}, {"small.txt", "fits\r\n"}}), {0, 0, 100'000}},
+    {"temporary files that earlier runs left are removed", kWorked,
+     {{"Output/vornhold-2147483647-1.tmp", "left"}, {"Output/vornhold-2147483647-x.tmp", "mine"},
+      {"Output/vornhold-.tmp", "mine"}}, 0, kWorkedConsole,
+     Out({{"en.txt", "Hi\r\n"}, {"fr.txt", "Salut\r\n"}, {"vornhold-2147483647-x.tmp", "mine"},
+          {"vornhold-.tmp", "mine"}})},
     {"a huge key count", Huge(1, kMaxKeys, 1), {}, kDamagedStatus,
      Header(1, 1, kMaxKeys) + kDamaged + "it ends at byte 55, inside the key table.\n", Out({})},
     {"a huge string count", Huge(1, 1, 0x7FFFFFFF), {}, kDamagedStatus,
@@ -253,27 +283,29 @@ const Case kCases[] = {
 
 TEST_F(Extract, EveryCaseGivesItsConsoleFilesAndStatus) {
   for (const Case& c : kCases) {
-    if (c.addressSpaceMiB > 0 && !kCanLimitMemory) continue;
+    if (c.limits.addressSpaceKiB > 0 && !kCanLimitMemory) continue;
+    if ((c.limits.openFiles > 0 || c.limits.fileSizeBytes > 0) && !kCanLimit) continue;
     SCOPED_TRACE(c.what);
     Fresh();
     if (!c.loc.empty()) PutLoc(c.loc);
     Make(work.path, c.before);
-    ProgramRun run = Run(gProgram.c_str(), nullptr, c.addressSpaceMiB);
+    ProgramRun run = Run(gProgram.c_str(), nullptr, c.limits);
     EXPECT_EQ(run.exitStatus, c.status);
     EXPECT_EQ(run.console, kBanner + c.console + kPrompt);
     EXPECT_EQ(Everything(), c.after);
   }
 }
 
-// Also by the build without the clean-up helper, whose stop handler removes them.
+// Also where no clean-up helper can be started.
 TEST_F(Extract, FileCutShortAnywhereIsReportedAndKeepsEarlierFiles) {
-  for (const std::string& program : {gProgram, gNoHelperProgram}) {
-    for (std::size_t size = 0; size < kWorked.size() && !program.empty(); ++size) {
-      SCOPED_TRACE(program + ", file cut to " + std::to_string(size) + " bytes");
+  for (const Limits& limits : {Limits{}, kNoHelperPossible}) {
+    for (std::size_t size = 0; size < kWorked.size() && (kCanLimit || limits.openFiles == 0);
+         ++size) {
+      SCOPED_TRACE(std::to_string(limits.openFiles) + " files, cut to " + std::to_string(size));
       fs::remove_all(Output());
       Make(work.path, {{"Output/en.txt", "old en\r\n"}, {"Output/fr.txt", "old fr\r\n"}});
       PutLoc(kWorked.substr(0, size));
-      ProgramRun run = Run(program.c_str());
+      ProgramRun run = Run(gProgram.c_str(), nullptr, limits);
       EXPECT_EQ(run.exitStatus, kDamagedStatus);
       EXPECT_NE(
           run.console.find(kDamaged + "it ends at byte " + std::to_string(size) + ", inside "),
@@ -346,10 +378,82 @@ TEST_F(Extract, RandomDamageNeverCrashesHangsOrLeavesStrayFiles) {
   }
 }
 
+// Whatever its environment allows, the program ends by itself with a status:
+// with a console that no one reads, and under every address-space limit from
+// 4 MiB up to where the run completes. What it leaves is whole or as it was.
+#ifndef _WIN32
+TEST_F(Extract, EnvironmentEndsItWithAReportNeverASignal) {
+  const Files earlier = Out({{"en.txt", "earlier\r\n"}});
+  auto prepare = [&] {
+    Fresh();
+    PutLoc(kWorked);
+    Make(work.path, earlier);
+  };
+  prepare();
+  ProgramRun unread = Run(gProgram.c_str(), nullptr, Limits{.closedConsole = true});
+  EXPECT_EQ(unread.exitStatus, 0);
+  EXPECT_EQ(Everything(), kWorkedFiles);
+  if (!kCanLimitMemory) return;
+  const std::string ranOut = "does not fit in memory at byte <n>.\n" + kPrompt;
+  int completed = 0;
+  for (unsigned long kib = 4 << 10; completed < 3 && kib < 64 << 10; kib += 32) {
+    SCOPED_TRACE(std::to_string(kib) + " KiB of address space");
+    prepare();
+    ProgramRun run = Run(gProgram.c_str(), nullptr, Limits{.addressSpaceKiB = kib});
+    completed += run.exitStatus == 0;
+    ASSERT_FALSE(run.killedBySignal);
+    // 127: the loader found no room for the libraries, and said so.
+    if (run.exitStatus != 0 && run.exitStatus != 127) {
+      ASSERT_EQ(run.exitStatus, kDamagedStatus);
+      ASSERT_TRUE(run.console.ends_with(ranOut)) << run.console;
+    }
+    for (const auto& [name, bytes] : Everything()) {
+      ASSERT_TRUE(kWorkedFiles.at(name) == bytes || earlier.at(name) == bytes) << name;
+    }
+  }
+  EXPECT_EQ(completed, 3);
+}
+#endif
+
+// A small exFAT file system mounted on a folder, as on a USB stick: no files
+// without a name there, so the temporary files have one. Needs root.
+class ExFatMount {
+ public:
+  ExFatMount(const fs::path& image, const fs::path& folder) : folder_(folder) {
+    fs::create_directories(folder);
+    std::string make = "truncate -s 96M '" + image.string() + "' && mkfs.exfat '" +
+                       image.string() + "' >/dev/null 2>&1";
+    FILE* attach = std::system(make.c_str()) == 0
+                       ? popen(("losetup -f --show '" + image.string() + "' 2>/dev/null").c_str(), "r")
+                       : nullptr;
+    char device[64] = {};
+    if (attach != nullptr && std::fgets(device, sizeof device, attach) != nullptr) {
+      device_ = std::string(device, std::strcspn(device, "\n"));
+    }
+    if (attach != nullptr) pclose(attach);
+    mounted_ = !device_.empty() &&
+               std::system(("mount.exfat-fuse '" + device_ + "' '" + folder.string() +
+                            "' >/dev/null 2>&1")
+                               .c_str()) == 0;
+  }
+  ~ExFatMount() {
+    if (mounted_) std::system(("umount '" + folder_.string() + "'").c_str());
+    if (!device_.empty()) std::system(("losetup -d '" + device_ + "'").c_str());
+  }
+  bool mounted() const { return mounted_; }
+
+ private:
+  fs::path folder_;
+  std::string device_;
+  bool mounted_ = false;
+};
+
 // Stops runs at random moments, and right when a new file appears in
 // "Output": whatever ends the process, "Output" holds only language files,
-// each with its earlier content or its complete new content.
-TEST_F(Extract, StoppedAtAnyMomentLeavesOnlyWholeFiles) {
+// each with its earlier content or its complete new content, and at most the
+// temporary file of a run killed with its helper. The next run leaves only
+// language files, all complete.
+void StopAtRandomMoments(Extract& test, const fs::path& work, const fs::path& output) {
   locbuild::LocFile loc;
   Files earlier, fresh{{"Output", "<folder>"}};
   for (char i = 0; i < 16; ++i) {
@@ -362,50 +466,79 @@ TEST_F(Extract, StoppedAtAnyMomentLeavesOnlyWholeFiles) {
     fresh["Output/" + language.name + ".txt"] = locbuild::ExpectedText(language.strings);
     if (i % 2 == 0) earlier["Output/" + language.name + ".txt"] = "earlier\r\n";
   }
-  PutLoc(locbuild::BuildLoc(loc));
-  Make(work.path, earlier);
-  auto started = std::chrono::steady_clock::now();
-  ASSERT_EQ(Run().exitStatus, 0);
-  const auto whole = static_cast<unsigned>(
-      std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - started)
-          .count());
-  ASSERT_EQ(Everything(), fresh);
-  // Anything else in "Output" is left behind by the stop.
-  auto stray = [&] {
-    for (const auto& [name, bytes] : Everything()) {
+  Make(work, {{"languages.loc", locbuild::BuildLoc(loc)}});
+  auto restart = [&] {
+    fs::create_directories(output);
+    for (const auto& entry : fs::directory_iterator(output)) fs::remove_all(entry.path());
+    Make(work, earlier);
+  };
+  auto everything = [&] {
+    Files all = Snapshot(work);
+    all.erase("languages.loc");
+    return all;
+  };
+  static const std::regex temporary(R"(Output/vornhold-[0-9]+-[0-9]+\.tmp)");
+  auto stray = [&](bool temporaryToo) {
+    for (const auto& [name, bytes] : everything()) {
+      if (!temporaryToo && std::regex_match(name, temporary)) continue;
       if (fresh.count(name) == 0 || (bytes != fresh[name] && bytes != "earlier\r\n")) return name;
     }
     return std::string();
   };
-  // Without the helper, SIGKILL leaves a temporary file; the stop handler takes it on the others.
-  const std::pair<std::string, std::vector<int>> programs[] = {
+  restart();
+  auto started = std::chrono::steady_clock::now();
+  ASSERT_EQ(test.Run().exitStatus, 0);
+  const auto whole = static_cast<unsigned>(
+      std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - started)
+          .count());
+  ASSERT_EQ(everything(), fresh);
+  struct Way {
+    int signal;
+    bool withChildren = false;
+    Limits limits = {};
+  };
+  const Way ways[] = {
 #ifdef _WIN32
-      {gProgram, {0, 0, 0}}};
+      {0}, {0}, {0}};
+  const bool closesLate = true;  // wine closes a killed program's files a moment after
 #else
-      {gProgram, {SIGINT, SIGTERM, SIGHUP, SIGKILL}},
-      {gNoHelperProgram, {SIGINT, SIGTERM, SIGHUP}}};
+      {SIGINT}, {SIGTERM}, {SIGHUP}, {SIGKILL}, {SIGKILL, true},
+      {SIGINT, false, kNoHelperPossible}, {SIGKILL, false, kNoHelperPossible}};
+  const bool closesLate = false;
 #endif
   std::mt19937 random(7);
-  for (const auto& [program, signals] : programs) {
-    for (int signal : signals) {
-      for (int moment = 0; moment < 4; ++moment) {  // the last right when a new file appears
-        Stop stop{moment == 3 ? 10ul * whole : random() % whole,
-                  moment == 3 ? Output().string() : "", signal};
-        SCOPED_TRACE(program + ", signal " + std::to_string(signal) + ", after " +
-                     std::to_string(stop.afterMicroseconds) + " us, " + stop.watchFolder);
-        fs::remove_all(Output());
-        Make(work.path, earlier);
-        // A run stopped half-way through cannot have ended by itself.
-        EXPECT_TRUE(Run(program.c_str(), &stop).exitStatus != 0 || moment != 3);
-        // Wine closes a killed program's files a moment after it reports it ended.
-        for (int wait = 0; wait < 300 && !stray().empty(); ++wait) {
-          std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        EXPECT_EQ(stray(), "");
+  for (const Way& way : ways) {
+    for (int moment = 0; moment < 4; ++moment) {  // the last right when a new file appears
+      Stop stop{moment == 3 ? 10ul * whole : random() % whole,
+                moment == 3 ? output.string() : "", way.signal, way.withChildren};
+      SCOPED_TRACE("signal " + std::to_string(way.signal) + (way.withChildren ? " to all" : "") +
+                   ", " + std::to_string(way.limits.openFiles) + " files, after " +
+                   std::to_string(stop.afterMicroseconds) + " us, " + stop.watchFolder);
+      restart();
+      // A run stopped half-way through cannot have ended by itself.
+      EXPECT_TRUE(test.Run(gProgram.c_str(), &stop, way.limits).exitStatus != 0 || moment != 3);
+      for (int wait = 0; closesLate && wait < 300 && !stray(true).empty(); ++wait) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
       }
+      bool leftOne = way.withChildren || (way.signal == SIGKILL && way.limits.openFiles > 0);
+      EXPECT_EQ(stray(!leftOne), "");
+      EXPECT_EQ(test.Run().exitStatus, 0);
+      EXPECT_EQ(everything(), fresh);
     }
   }
 }
+
+TEST_F(Extract, StoppedAtAnyMomentLeavesOnlyWholeFiles) {
+  StopAtRandomMoments(*this, work.path, Output());
+}
+
+#ifndef _WIN32
+TEST_F(Extract, ExFatStoppedAtAnyMomentLeavesOnlyWholeFiles) {
+  ExFatMount exFat(side.path / "exfat.img", Output());
+  if (!exFat.mounted()) GTEST_SKIP() << "cannot mount an exFAT file system here (needs root)";
+  StopAtRandomMoments(*this, work.path, Output());
+}
+#endif
 
 }  // namespace
 
@@ -414,12 +547,11 @@ int main(int argc, char** argv) {
   for (int i = 1; i + 1 < argc; i += 2) {
     std::string option = argv[i], value = argv[i + 1];
     if (option == "--program") gProgram = fs::absolute(value).string();
-    if (option == "--no-helper-program") gNoHelperProgram = fs::absolute(value).string();
     if (option == "--damage-runs") gDamageRuns = std::atoi(value.c_str());
     if (option == "--damage-seed") gDamageSeed = std::strtoull(value.c_str(), nullptr, 10);
   }
   if (gProgram.empty()) {
-    std::fprintf(stderr, "usage: e2e_tests --program PATH [--no-helper-program PATH]\n");
+    std::fprintf(stderr, "usage: e2e_tests --program PATH\n");
     return 2;
   }
   return RUN_ALL_TESTS();

@@ -48,8 +48,8 @@ constexpr std::size_t kLineBreakWords = std::max(kMaxRunBytes, kLongestString) /
 
 void StartBuffers(LocInput& input, std::size_t size) {
   input.state = InputState::Open;
-  input.buffer.reset(new (std::nothrow) unsigned char[size + kReadSlack]);
-  input.lineBreaks.reset(new (std::nothrow) std::uint64_t[kLineBreakWords]());
+  input.buffer = platform::Allocate<unsigned char>(size + kReadSlack);
+  input.lineBreaks = platform::Allocate<std::uint64_t>(kLineBreakWords);
   if (!input.buffer || !input.lineBreaks) {
     input.outOfMemory = true;
     input.failed = true;
@@ -225,7 +225,7 @@ bool AppendLanguage(LanguageList& languages, std::string_view name) {
   std::size_t size = 2 + name.size();
   if (languages.blocks.empty() || kLanguageBlockSize - languages.blocks.back().used < size) {
     LanguageBlock block;
-    block.bytes.reset(new (std::nothrow) char[kLanguageBlockSize]);
+    block.bytes = platform::Allocate<char>(kLanguageBlockSize);
     if (!block.bytes) return false;
     // A vector reports a failed allocation by throwing; here it is a result.
     try {

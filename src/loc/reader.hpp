@@ -15,13 +15,15 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/platform.hpp"
+
 // The language names of the directory, in file order, duplicates included.
 // A directory may hold tens of millions of names, so they are packed as they
 // are in the file (a 2-byte length, then the bytes) into blocks of fixed size:
 // memory grows only as names arrive, by one block at a time, with no copy of
 // what is already held, and an allocation that fails is a state, not an abort.
 struct LanguageBlock {
-  std::unique_ptr<char[]> bytes;
+  platform::Memory<char> bytes;
   std::size_t used = 0;
 };
 struct LanguageList {
@@ -56,12 +58,12 @@ struct LocInput {
   InputState state = InputState::NotOpen;
   int file = -1;  // -1 when the bytes are held in memory
   // Allocated once, when the input opens, and never grown.
-  std::unique_ptr<unsigned char[]> buffer;      // the bytes at hand, and kReadSlack more
-  unsigned char* next = nullptr;                // first byte not yet consumed
-  unsigned char* end = nullptr;                 // one past the last byte at hand
-  std::uint64_t endOffset = 0;                  // file offset of `end`
-  std::unique_ptr<std::uint64_t[]> lineBreaks;  // of the last StringRun
-  std::size_t lineBreakWords = 0;               // how many of them it may have set
+  platform::Memory<unsigned char> buffer;      // the bytes at hand, and kReadSlack more
+  unsigned char* next = nullptr;               // first byte not yet consumed
+  unsigned char* end = nullptr;                // one past the last byte at hand
+  std::uint64_t endOffset = 0;                 // file offset of `end`
+  platform::Memory<std::uint64_t> lineBreaks;  // of the last StringRun
+  std::size_t lineBreakWords = 0;              // how many of them it may have set
 
   bool failed = false;
   bool outOfMemory = false;      // the failure is memory that could not be had

@@ -5,9 +5,23 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
 #include <string>
 
 namespace platform {
+
+// Memory that is null when the system has none to give. Not `new (nothrow)`:
+// that throws and catches inside, and a throw needs memory too.
+struct FreeMemory {
+  void operator()(void* memory) const { std::free(memory); }
+};
+template <typename T>
+using Memory = std::unique_ptr<T[], FreeMemory>;
+template <typename T>
+Memory<T> Allocate(std::size_t count) {
+  return Memory<T>(static_cast<T*>(std::calloc(count, sizeof(T))));
+}
 
 // Ignores the signals by which the environment would end the run without a
 // word (a console pipe closed early, a file-size limit): the write concerned

@@ -16,6 +16,7 @@
 #include <string_view>
 
 #include "platform/platform.hpp"
+#include "platform/temporary_names.hpp"
 
 namespace platform {
 
@@ -133,32 +134,8 @@ class StopSignalsHeld {
   sigset_t previous_;
 };
 
-// Temporary names are "vornhold-<process id>-<n>.tmp": they end in ".tmp", so
-// they are never taken for a language file, and they tell which process made them.
-constexpr char kTemporaryPrefix[] = "vornhold-";
-constexpr char kTemporarySuffix[] = ".tmp";
-
-std::string TemporaryName(const std::string& folder) {
-  static unsigned long sequence = 0;
-  return folder + "/" + kTemporaryPrefix + std::to_string(::getpid()) + "-" +
-         std::to_string(++sequence) + kTemporarySuffix;
-}
-
-// The process id in a temporary name, or 0 when `name` is not one.
-long TemporaryNameOwner(std::string_view name) {
-  std::string_view prefix = kTemporaryPrefix, suffix = kTemporarySuffix;
-  if (!name.starts_with(prefix) || !name.ends_with(suffix)) return 0;
-  name = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
-  std::size_t dash = name.find('-');
-  auto digits = [](std::string_view part) {
-    return !part.empty() && part.size() <= 18 &&
-           part.find_first_not_of("0123456789") == std::string_view::npos;
-  };
-  if (dash == std::string_view::npos || !digits(name.substr(0, dash)) ||
-      !digits(name.substr(dash + 1))) {
-    return 0;
-  }
-  return std::stol(std::string(name.substr(0, dash)));
+std::string NewTemporaryName(const std::string& folder) {
+  return TemporaryName(folder, '/', ::getpid());
 }
 
 bool IsLiveProcess(long id) {
@@ -196,7 +173,7 @@ void ForgetTemporary() {
 template <typename Make>
 std::string TakeTemporaryName(const std::string& folder, std::string& error, Make make) {
   for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string path = TemporaryName(folder);
+    std::string path = NewTemporaryName(folder);
     if (!PublishTemporary(path)) {
       error = ErrorText(ENAMETOOLONG);
       return {};

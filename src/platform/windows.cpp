@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/platform.hpp"
+#include "platform/temporary_names.hpp"
 
 namespace platform {
 
@@ -30,13 +31,8 @@ std::string WindowsErrorText(DWORD code) {
   return std::string(text, length);
 }
 
-// Temporary names end in ".tmp", so they are never taken for a language file.
-constexpr char kTemporaryPattern[] = "vornhold-*.tmp";
-
-std::string TemporaryName(const std::string& folder) {
-  static unsigned long sequence = 0;
-  return folder + "\\vornhold-" + std::to_string(::_getpid()) + "-" + std::to_string(++sequence) +
-         ".tmp";
+std::string NewTemporaryName(const std::string& folder) {
+  return TemporaryName(folder, '\\', ::_getpid());
 }
 
 // The NT call that gives an open file one more name, replacing whatever stands
@@ -94,7 +90,7 @@ bool MarkForDeletion(HANDLE handle, bool deleteIt) {
 // Between clearing the mark and the move, a stop leaves the copy behind.
 bool CopyIntoPlace(HANDLE handle, const std::string& folder, const char* target,
                    std::string& error) {
-  std::string path = TemporaryName(folder);
+  std::string path = NewTemporaryName(folder);
   HANDLE copy = CreateFileA(path.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_DELETE, nullptr,
                             CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   bool copied = copy != INVALID_HANDLE_VALUE && MarkForDeletion(copy, true) &&
@@ -156,9 +152,10 @@ bool StartCleanUp(std::string& /*error*/) {
 // that handle closes.
 void RemoveStaleTemporaryFiles(const char* folder) {
   WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA((std::string(folder) + "\\" + kTemporaryPattern).c_str(), &found);
+  HANDLE search = FindFirstFileA((std::string(folder) + "\\vornhold-*.tmp").c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) return;
   do {
+    if (TemporaryNameOwner(found.cFileName) == 0) continue;
     std::string path = std::string(folder) + "\\" + found.cFileName;
     HANDLE file = CreateFileA(path.c_str(), DELETE, 0, nullptr, OPEN_EXISTING,
                               FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
@@ -170,7 +167,7 @@ void RemoveStaleTemporaryFiles(const char* folder) {
 bool CreateTemporaryFile(const char* folder, TemporaryFile& temp, std::string& error) {
   temp.folder = folder;
   for (int attempt = 0; attempt < 100; ++attempt) {
-    temp.path = TemporaryName(temp.folder);
+    temp.path = NewTemporaryName(temp.folder);
     // Deleted when the last handle to it closes, which the system does however
     // the process ends; a complete file is kept by linking its final name to it.
     HANDLE handle =

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cinttypes>
 #include <cstdarg>
+#include <cstdlib>
 #include <new>
 #include <string>
 
@@ -165,33 +166,64 @@ ExtractResult ExtractFromMemory(const void* data, std::size_t size) {
   return ExtractLoc(input, languages, RunTarget{});
 }
 
+namespace {
+
+// Throwing takes memory too: this much is held from the start of the run and
+// given back when an allocation fails, so that the failure can still be
+// thrown, caught and reported.
+constexpr std::size_t kMemoryReserve = 64 * 1024;
+void* gMemoryReserve = nullptr;
+
+void OnAllocationFailure() {
+  std::free(gMemoryReserve);
+  gMemoryReserve = nullptr;
+  throw std::bad_alloc();
+}
+
+bool HoldMemoryReserve() {
+  gMemoryReserve = std::malloc(kMemoryReserve);
+  if (gMemoryReserve != nullptr) std::set_new_handler(OnAllocationFailure);
+  return gMemoryReserve != nullptr;
+}
+
+// Everything between the banner and the prompt; returns the exit status.
+int ExtractAndSummarise(const RunTarget& target, std::chrono::steady_clock::time_point start) {
+  if (!MakeFolder(kOutputFolder)) Say(target, "Folder %s could not be made\n", kOutputFolder);
+  if (!IsInputOpen(gLocInput)) {
+    Say(target,
+        "\"%s\" could not be opened. Please make sure it isn't being used elsewhere on your "
+        "computer and that it is in the same folder as this program.",
+        kLocFileName);
+    return -1;
+  }
+  ExtractResult result = ExtractLoc(gLocInput, gLanguageList, target);
+  CloseInput(gLocInput);
+  if (result.damaged) return -1;
+  auto elapsed = std::chrono::steady_clock::now() - start;
+  double seconds =
+      static_cast<double>(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count()) /
+      1000.0;
+  Say(target, "Extracted %" PRId64 " strings in %.2fs seconds\n", result.strings, seconds);
+  if (result.unwritten > 0) Say(target, "%d languages could not be written.\n", result.unwritten);
+  return result.unwritten > 0 ? 1 : 0;
+}
+
+}  // namespace
+
 int RunExtraction() {
   auto start = std::chrono::steady_clock::now();
   RunTarget target{stdout, kOutputFolder};
   Say(target, "Vornhold String Extractor\n");
   Say(target, "Unpacks %s into one text file per language\n", kLocFileName);
   Say(target, kSeparator);
-  if (!MakeFolder(kOutputFolder)) Say(target, "Folder %s could not be made\n", kOutputFolder);
-
   int status = -1;
-  if (!IsInputOpen(gLocInput)) {
-    Say(target,
-        "\"%s\" could not be opened. Please make sure it isn't being used elsewhere on your "
-        "computer and that it is in the same folder as this program.",
-        kLocFileName);
+  if (!HoldMemoryReserve()) {
+    SayOutOfMemory(target, gLocInput);
   } else {
-    ExtractResult result = ExtractLoc(gLocInput, gLanguageList, target);
-    CloseInput(gLocInput);
-    if (!result.damaged) {
-      auto elapsed = std::chrono::steady_clock::now() - start;
-      double seconds = static_cast<double>(
-                           std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count()) /
-                       1000.0;
-      Say(target, "Extracted %" PRId64 " strings in %.2fs seconds\n", result.strings, seconds);
-      if (result.unwritten > 0) {
-        Say(target, "%d languages could not be written.\n", result.unwritten);
-      }
-      status = result.unwritten > 0 ? 1 : 0;
+    try {
+      status = ExtractAndSummarise(target, start);
+    } catch (const std::bad_alloc&) {  // outside the walk, which reports its own
+      SayOutOfMemory(target, gLocInput);
     }
   }
   Say(target, "\nPress enter to exit...");

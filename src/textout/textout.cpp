@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <new>
 
 namespace {
 
@@ -84,7 +83,7 @@ bool MakeFolder(const char* name) {
 
 bool AllocateFileBuffer(LanguageFile& file) {
   if (!file.buffer) {
-    file.buffer.reset(new (std::nothrow) char[kWriteSize + kLongestLine + kLineStoreSlack]);
+    file.buffer = platform::Allocate<char>(kWriteSize + kLongestLine + kLineStoreSlack);
   }
   return file.buffer != nullptr;
 }

@@ -34,7 +34,7 @@ struct LanguageFile {
   platform::TemporaryFile temp;
   std::string finalPath;
   std::string error;
-  std::unique_ptr<char[]> buffer;  // kept from one language to the next
+  platform::Memory<char> buffer;  // kept from one language to the next
   std::size_t used = 0;
   bool fewLineFeeds = false;  // LFs to convert were rare in the last lines
 };

@@ -12,21 +12,30 @@ struct ProgramRun {
 };
 
 // Cuts a run short: `afterMicroseconds` after the start, or as soon as a new
-// entry appears in `watchFolder` when it is set; by `signal` on POSIX systems,
+// entry appears in `watchFolder` when it is set; by `signal` on POSIX systems
+// (to the program's child processes too, all at once, with `withChildren`),
 // by TerminateProcess on Windows.
 struct Stop {
   unsigned long afterMicroseconds = 0;
   std::string watchFolder;
-  int signal = 9;
+  int signal = 0;
+  bool withChildren = false;
+};
+
+// What the program's environment allows it, on POSIX systems; 0 is no limit.
+struct Limits {
+  unsigned long addressSpaceKiB = 0;
+  unsigned openFiles = 0;
+  unsigned long fileSizeBytes = 0;
+  bool closedConsole = false;  // its standard output a pipe that no one reads
 };
 
 // Starts the program and waits for it (the one part that differs by system).
 // Its standard input is empty, so the closing prompt returns at once; its
-// output goes to `consolePath`. A non-zero `addressSpaceMiB` limits the
-// program's address space (POSIX systems only).
+// output goes to `consolePath`.
 ProgramRun RunProgram(const std::string& program, const std::string& folder,
                       const std::string& consolePath, int timeoutSeconds,
-                      const Stop* stop = nullptr, unsigned addressSpaceMiB = 0);
+                      const Stop* stop = nullptr, const Limits& limits = {});
 
 // Returns when the stop is due.
 void WaitForStop(const Stop& stop);

@@ -5,28 +5,81 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
 
 #include "program_runner.hpp"
 
+namespace {
+
+void Limit(int resource, unsigned long value) {
+  rlimit limit{value, value};
+  if (value > 0 && setrlimit(resource, &limit) != 0) _exit(127);
+}
+
+// The processes whose parent is `parent`, from /proc.
+std::vector<pid_t> ChildrenOf(pid_t parent) {
+  std::vector<pid_t> children;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    std::string id = entry.path().filename();
+    if (id.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream stat(entry.path() / "stat");
+    std::string line;
+    if (!std::getline(stat, line) || line.rfind(')') == std::string::npos) continue;
+    // After the name in parentheses: the state, then the parent's id.
+    std::istringstream after(line.substr(line.rfind(')') + 2));
+    char state = 0;
+    pid_t ppid = 0;
+    if (after >> state >> ppid && ppid == parent) children.push_back(std::stoi(id));
+  }
+  return children;
+}
+
+// Stopped first, so that the program does nothing more while its children go.
+void KillWithChildren(pid_t program, int signal) {
+  kill(program, SIGSTOP);
+  for (pid_t child : ChildrenOf(program)) kill(child, signal);
+  kill(program, signal);
+  kill(program, SIGCONT);
+}
+
+}  // namespace
+
 ProgramRun RunProgram(const std::string& program, const std::string& folder,
                       const std::string& consolePath, int timeoutSeconds, const Stop* stop,
-                      unsigned addressSpaceMiB) {
+                      const Limits& limits) {
   pid_t child = fork();
   if (child == 0) {
     int in = open("/dev/null", O_RDONLY);
     int out = open(consolePath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int pipeEnds[2];
+    if (limits.closedConsole && pipe(pipeEnds) == 0) {
+      close(pipeEnds[0]);
+      out = pipeEnds[1];
+    }
     if (in < 0 || out < 0 || chdir(folder.c_str()) != 0) _exit(127);
     dup2(in, 0);
     dup2(out, 1);
-    rlimit limit{rlim_t{addressSpaceMiB} << 20, rlim_t{addressSpaceMiB} << 20};
-    if (addressSpaceMiB > 0 && setrlimit(RLIMIT_AS, &limit) != 0) _exit(127);
+    dup2(out, 2);  // the program writes nothing there; the loader may
+    for (int file = 3; file < 64; ++file) close(file);
+    signal(SIGPIPE, SIG_DFL);
+    Limit(RLIMIT_AS, limits.addressSpaceKiB << 10);
+    Limit(RLIMIT_NOFILE, limits.openFiles);
+    Limit(RLIMIT_FSIZE, limits.fileSizeBytes);
     alarm(static_cast<unsigned>(timeoutSeconds));  // outlives exec: a hang ends by SIGALRM
     execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
     _exit(127);
   }
   if (stop != nullptr) {
     WaitForStop(*stop);
-    kill(child, stop->signal);
+    if (stop->withChildren) {
+      KillWithChildren(child, stop->signal);
+    } else {
+      kill(child, stop->signal);
+    }
   }
   int status = 0;
   while (waitpid(child, &status, 0) < 0 && errno == EINTR) {

@@ -4,7 +4,7 @@
 
 ProgramRun RunProgram(const std::string& program, const std::string& folder,
                       const std::string& consolePath, int timeoutSeconds, const Stop* stop,
-                      unsigned /*addressSpaceMiB*/) {
+                      const Limits& /*limits*/) {
   ProgramRun run;
   SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   HANDLE in = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ, &inherit, OPEN_EXISTING,
