@@ -10,7 +10,11 @@ packages=()
 need() { dpkg -s "$1" >/dev/null 2>&1 || packages+=("$1"); }
 for kind in "${want[@]}"; do
   case "$kind" in
-    native) need cmake; need ninja-build; need g++; need googletest ;;
+    native)
+      need cmake; need ninja-build; need g++; need googletest
+      # An exFAT file system for the tests' Output, as on a USB stick.
+      need exfat-fuse; need exfatprogs
+      ;;
     windows)
       need g++-mingw-w64-i686; need g++-mingw-w64-x86-64; need wine64
       # zip makes the release zip (the package target).
