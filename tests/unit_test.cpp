@@ -2,15 +2,46 @@
 // the file-name rule and both ways of converting lines, case by case.
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+#endif
+
+#include <cstdio>
+#include <cstdlib>
+#include <new>
 #include <tuple>
 
 #include "loc/reader.hpp"
 #include "locbuild/loc_builder.hpp"
+#include "platform/platform.hpp"
 #include "run/run.hpp"
+#include "support/files.hpp"
 #include "textout/line_feeds.hpp"
 #include "textout/textout.hpp"
 
 using locbuild::Bytes;
+
+// Allocations may be made to fail: after this many more, when not negative.
+long gAllocationsLeft = -1;
+bool gAllocationFailed = false;
+
+// Replacing the allocation functions clashes with the sanitizers' own. The
+// library's operator delete gives memory back with free, so it stays.
+#ifndef VORNHOLD_SANITIZED
+void* operator new(std::size_t size) {
+  if (gAllocationsLeft == 0) {
+    gAllocationFailed = true;
+    throw std::bad_alloc();
+  }
+  if (gAllocationsLeft > 0) --gAllocationsLeft;
+  if (void* memory = std::malloc(size == 0 ? 1 : size)) return memory;
+  throw std::bad_alloc();
+}
+#endif
 
 namespace {
 
@@ -112,6 +143,87 @@ TEST(LineFeeds, EveryLengthAndLfPlacementConvertsExactly) {
       }
     }
   }
+}
+
+// Every allocation of a run may fail, one after the other: each such run says
+// so and leaves each language file whole or as it was, with no temporary file.
+// The input is read from a real file, in reads that end inside names and strings.
+TEST(Run, AnAllocationThatFailsAnywhereIsReportedAndLeavesNothingHalfDone) {
+#ifdef VORNHOLD_SANITIZED
+  GTEST_SKIP() << "the sanitizers allocate in their own way";
+#endif
+  locbuild::LocFile loc;
+  for (const char* name : {"en", "fr", "de"}) {
+    auto& language = loc.languages.emplace_back(locbuild::Language{name, {"two\nlines"}});
+    language.strings.resize(10, std::string(30'000, name[0]));  // reads end inside them
+  }
+  TempFolder work("allocations");
+  const std::string folder = (work.path / "Output").string();
+  const std::map<std::string, std::string> earlier = {{"Output", "<folder>"},
+                                                      {"Output/fr.txt", "earlier\r\n"}};
+  std::map<std::string, std::string> whole;
+  for (const auto& language : loc.languages) {
+    whole["Output/" + language.name + ".txt"] = locbuild::ExpectedText(language.strings);
+  }
+  Make(work.path, {{"languages.loc", locbuild::BuildLoc(loc)}});
+  bool completed = false;
+  for (long allowed = 0; !completed; ++allowed) {
+    SCOPED_TRACE(std::to_string(allowed) + " allocations allowed");
+    std::filesystem::remove_all(work.path / "Output");
+    Make(work.path, earlier);
+    std::FILE* console = std::tmpfile();
+    ASSERT_NE(console, nullptr);
+    LocInput input;
+    OpenInput(input, (work.path / "languages.loc").string().c_str());
+    LanguageList languages;
+    gAllocationsLeft = allowed;
+    gAllocationFailed = false;
+    ExtractResult result = ExtractLoc(input, languages, RunTarget{console, folder.c_str()});
+    completed = !gAllocationFailed;
+    gAllocationsLeft = -1;
+    std::rewind(console);
+    std::string said(1 << 16, '\0');
+    said.resize(std::fread(said.data(), 1, said.size(), console));
+    std::fclose(console);
+    EXPECT_EQ(result.damaged, !completed);
+    EXPECT_EQ(said.find("does not fit in memory at byte") != std::string::npos, !completed) << said;
+    for (const auto& [name, bytes] : Snapshot(work.path)) {
+      EXPECT_TRUE(name == "languages.loc" || (whole.count(name) > 0 && whole.at(name) == bytes) ||
+                  (earlier.count(name) > 0 && earlier.at(name) == bytes))
+          << name;
+    }
+    ASSERT_LT(allowed, 1000);
+  }
+}
+
+// A temporary file goes only when no live run may still write it: its maker
+// has ended (POSIX systems) and no one holds it open or locked.
+TEST(TemporaryFiles, OnlyThoseThatNoLiveRunHoldsAreRemovedAsLeftOver) {
+  TempFolder folder("sweep");
+  const std::string held = "vornhold-2147483647-2.tmp";
+#ifdef _WIN32
+  const long parent = 1;
+#else
+  const long parent = getppid();
+#endif
+  const std::string live = "vornhold-" + std::to_string(parent) + "-1.tmp";
+  Make(folder.path, {{"vornhold-2147483647-1.tmp", "left"}, {held, "held"}, {live, "live"}});
+#ifdef _WIN32
+  HANDLE holder = CreateFileA((folder.path / held).string().c_str(), GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+  platform::RemoveStaleTemporaryFiles(folder.path.string().c_str());
+  CloseHandle(holder);
+  // The process ids in the names are not looked at.
+  EXPECT_EQ(Snapshot(folder.path), (std::map<std::string, std::string>{{held, "held"}}));
+#else
+  int holder = open((folder.path / held).c_str(), O_RDONLY);
+  ASSERT_EQ(flock(holder, LOCK_EX), 0);
+  platform::RemoveStaleTemporaryFiles(folder.path.c_str());
+  close(holder);
+  EXPECT_EQ(Snapshot(folder.path),
+            (std::map<std::string, std::string>{{held, "held"}, {live, "live"}}));
+#endif
 }
 
 }  // namespace
