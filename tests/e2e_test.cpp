@@ -503,10 +503,12 @@ void StopAtRandomMoments(Extract& test, const fs::path& work, const fs::path& ou
       std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - started)
           .count());
   ASSERT_EQ(Differences(everything(), fresh), "");
+  // A kill that no clean-up outlives may leave a temporary file for the next run.
   struct Way {
     int signal;
     bool withChildren = false;
     Limits limits = {};
+    bool mayLeaveOne = false;
   };
   const Way ways[] = {
 #ifdef _WIN32
@@ -517,9 +519,9 @@ void StopAtRandomMoments(Extract& test, const fs::path& work, const fs::path& ou
       {SIGTERM},
       {SIGHUP},
       {SIGKILL},
-      {SIGKILL, true},
+      {SIGKILL, true, {}, true},
       {SIGINT, false, kNoHelperPossible},
-      {SIGKILL, false, kNoHelperPossible}};
+      {SIGKILL, false, kNoHelperPossible, true}};
   const bool closesLate = false;
 #endif
   std::mt19937 random(7);
@@ -536,8 +538,7 @@ void StopAtRandomMoments(Extract& test, const fs::path& work, const fs::path& ou
       for (int wait = 0; closesLate && wait < 300 && !stray(true).empty(); ++wait) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
       }
-      bool leftOne = way.withChildren || (way.signal == SIGKILL && way.limits.openFiles > 0);
-      EXPECT_EQ(stray(!leftOne), "");
+      EXPECT_EQ(stray(!way.mayLeaveOne), "");
       EXPECT_EQ(test.Run().exitStatus, 0);
       EXPECT_EQ(Differences(everything(), fresh), "");
     }
