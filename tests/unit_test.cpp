@@ -202,11 +202,10 @@ TEST(TemporaryFiles, OnlyThoseThatNoLiveRunHoldsAreRemovedAsLeftOver) {
   TempFolder folder("sweep");
   const std::string held = "vornhold-2147483647-2.tmp";
 #ifdef _WIN32
-  const long parent = 1;
+  const std::string live = "vornhold-1-1.tmp";  // not looked at: nothing holds it
 #else
-  const long parent = getppid();
+  const std::string live = "vornhold-" + std::to_string(getppid()) + "-1.tmp";
 #endif
-  const std::string live = "vornhold-" + std::to_string(parent) + "-1.tmp";
   Make(folder.path, {{"vornhold-2147483647-1.tmp", "left"}, {held, "held"}, {live, "live"}});
 #ifdef _WIN32
   HANDLE holder = CreateFileA((folder.path / held).string().c_str(), GENERIC_WRITE,
