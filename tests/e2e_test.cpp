@@ -512,7 +512,11 @@ void StopAtRandomMoments(Extract& test, const fs::path& work, const fs::path& ou
   };
   const Way ways[] = {
 #ifdef _WIN32
-      {0}, {0}, {0}};
+      // A stop between a file's creation and its deletion mark, or between
+      // clearing the mark and the rename, leaves it.
+      {0, false, {}, true},
+      {0, false, {}, true},
+      {0, false, {}, true}};
   const bool closesLate = true;  // wine closes a killed program's files a moment after
 #else
       {SIGINT},

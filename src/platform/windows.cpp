@@ -35,49 +35,22 @@ std::string NewTemporaryName(const std::string& folder) {
   return TemporaryName(folder, '\\', ::_getpid());
 }
 
-// The NT call that gives an open file one more name, replacing whatever stands
-// under that name in one step; Windows' own API has no such call.
-struct IoStatus {
-  union {
-    LONG status;
-    void* pointer;
-  };
-  ULONG_PTR information;
-};
-struct LinkInformation {
-  BOOLEAN replaceIfExists;
-  HANDLE rootDirectory;
-  ULONG fileNameLength;
-  WCHAR fileName[1];
-};
-constexpr int kFileLinkInformation = 11;
-using SetInformationFile = LONG(NTAPI*)(HANDLE, IoStatus*, void*, ULONG, int);
-
-// Links `target` to the open file, replacing a file or link standing there.
-bool LinkOpenFile(HANDLE handle, const char* target) {
-  auto setInformation = reinterpret_cast<SetInformationFile>(reinterpret_cast<void*>(
-      GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtSetInformationFile")));
-  int units = MultiByteToWideChar(CP_ACP, 0, target, -1, nullptr, 0);
-  if (setInformation == nullptr || units <= 0) return false;
-  std::vector<wchar_t> name(static_cast<std::size_t>(units));
-  MultiByteToWideChar(CP_ACP, 0, target, -1, name.data(), units);
-  DWORD fullUnits = GetFullPathNameW(name.data(), 0, nullptr, nullptr);
-  if (fullUnits == 0) return false;
+// A narrow name in the active code page as a full wide path, empty when it
+// cannot be converted.
+std::wstring FullWidePath(const char* name) {
+  int units = MultiByteToWideChar(CP_ACP, 0, name, -1, nullptr, 0);
+  if (units <= 0) return {};
+  std::vector<wchar_t> wide(static_cast<std::size_t>(units));
+  MultiByteToWideChar(CP_ACP, 0, name, -1, wide.data(), units);
+  DWORD fullUnits = GetFullPathNameW(wide.data(), 0, nullptr, nullptr);
+  if (fullUnits == 0) return {};
   std::vector<wchar_t> full(fullUnits);
-  GetFullPathNameW(name.data(), fullUnits, full.data(), nullptr);
-  std::wstring path = full.data();
-  path = path.starts_with(L"\\\\") ? L"\\??\\UNC\\" + path.substr(2) : L"\\??\\" + path;
-  std::vector<char> buffer(sizeof(LinkInformation) + sizeof(wchar_t) * path.size());
-  auto* link = reinterpret_cast<LinkInformation*>(buffer.data());
-  link->replaceIfExists = TRUE;
-  link->rootDirectory = nullptr;
-  link->fileNameLength = static_cast<ULONG>(sizeof(wchar_t) * path.size());
-  std::memcpy(link->fileName, path.data(), sizeof(wchar_t) * path.size());
-  IoStatus status{};
-  return setInformation(handle, &status, link, static_cast<ULONG>(buffer.size()),
-                        kFileLinkInformation) == 0;
+  GetFullPathNameW(wide.data(), fullUnits, full.data(), nullptr);
+  return full.data();
 }
 
+// The system deletes a file so marked when its last handle closes, however
+// the process ends; unlike FILE_FLAG_DELETE_ON_CLOSE, the mark can be cleared.
 bool MarkForDeletion(HANDLE handle, bool deleteIt) {
   FILE_DISPOSITION_INFO disposition{};
   disposition.DeleteFile = deleteIt ? TRUE : FALSE;
@@ -85,31 +58,16 @@ bool MarkForDeletion(HANDLE handle, bool deleteIt) {
                                     sizeof disposition) != 0;
 }
 
-// For file systems without links (FAT): copies the file into a new one beside
-// it, marked for deletion until the copy is complete, and moves that in place.
-// Between clearing the mark and the move, a stop leaves the copy behind.
-bool CopyIntoPlace(HANDLE handle, const std::string& folder, const char* target,
-                   std::string& error) {
-  std::string path = NewTemporaryName(folder);
-  HANDLE copy = CreateFileA(path.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_DELETE, nullptr,
-                            CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-  bool copied = copy != INVALID_HANDLE_VALUE && MarkForDeletion(copy, true) &&
-                SetFilePointer(handle, 0, nullptr, FILE_BEGIN) == 0;
-  std::vector<char> block(256 * 1024);
-  DWORD got = 0, put = 0;
-  while (copied &&
-         ReadFile(handle, block.data(), static_cast<DWORD>(block.size()), &got, nullptr) &&
-         got > 0) {
-    copied = WriteFile(copy, block.data(), got, &put, nullptr) && put == got;
-  }
-  copied = copied && got == 0 && MarkForDeletion(copy, false);
-  if (copy != INVALID_HANDLE_VALUE) copied = CloseHandle(copy) && copied;
-  copied = copied && MoveFileExA(path.c_str(), target, MOVEFILE_REPLACE_EXISTING);
-  if (!copied) {
-    error = WindowsErrorText(GetLastError());
-    DeleteFileA(path.c_str());
-  }
-  return copied;
+// What gives an open file the name `target`, replacing a file standing there
+// in one step (a folder or a read-only file there refuses it).
+std::vector<char> RenameInformation(const std::wstring& target) {
+  std::vector<char> buffer(sizeof(FILE_RENAME_INFO) + sizeof(wchar_t) * target.size());
+  auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+  rename->ReplaceIfExists = TRUE;
+  rename->RootDirectory = nullptr;
+  rename->FileNameLength = static_cast<DWORD>(sizeof(wchar_t) * target.size());
+  std::memcpy(rename->FileName, target.data(), rename->FileNameLength);
+  return buffer;
 }
 
 }  // namespace
@@ -168,15 +126,14 @@ bool CreateTemporaryFile(const char* folder, TemporaryFile& temp, std::string& e
   temp.folder = folder;
   for (int attempt = 0; attempt < 100; ++attempt) {
     temp.path = NewTemporaryName(temp.folder);
-    // Deleted when the last handle to it closes, which the system does however
-    // the process ends; a complete file is kept by linking its final name to it.
-    HANDLE handle =
-        CreateFileA(temp.path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
-                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
-                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
-      if (GetLastError() == ERROR_FILE_EXISTS) continue;
+    HANDLE handle = CreateFileA(temp.path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS) continue;
+    if (handle == INVALID_HANDLE_VALUE || !MarkForDeletion(handle, true)) {
       error = WindowsErrorText(GetLastError());
+      if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+      DeleteFileA(temp.path.c_str());  // stopped between the two, the next run removes it
       return false;
     }
     temp.file = ::_open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDWR | _O_BINARY);
@@ -191,10 +148,29 @@ bool CreateTemporaryFile(const char* folder, TemporaryFile& temp, std::string& e
   return false;
 }
 
+// The deletion mark is cleared just before the rename and set again if the
+// rename fails; a stop in between leaves the file for the next run to remove.
+// Where a file system refuses a rename by handle, MoveFileEx does it by name.
+// Everything that allocates comes before the mark is cleared.
 bool KeepTemporaryFile(TemporaryFile& temp, const char* target, std::string& error) {
   HANDLE handle = reinterpret_cast<HANDLE>(::_get_osfhandle(temp.file));
-  bool kept = LinkOpenFile(handle, target) || CopyIntoPlace(handle, temp.folder, target, error);
-  DropTemporaryFile(temp);  // removes the temporary name
+  std::wstring from = FullWidePath(temp.path.c_str()), to = FullWidePath(target);
+  std::vector<char> rename = RenameInformation(to);
+  DWORD failure = ERROR_INVALID_NAME;
+  bool kept = false;
+  if (!from.empty() && !to.empty() && MarkForDeletion(handle, false)) {
+    kept = SetFileInformationByHandle(handle, FileRenameInfo, rename.data(),
+                                      static_cast<DWORD>(rename.size())) != 0;
+    failure = kept ? 0 : GetLastError();
+    if (failure == ERROR_INVALID_PARAMETER || failure == ERROR_NOT_SUPPORTED) {
+      kept = MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+    }
+    if (!kept) MarkForDeletion(handle, true);
+  } else if (!from.empty() && !to.empty()) {
+    failure = GetLastError();
+  }
+  DropTemporaryFile(temp);
+  if (!kept) error = WindowsErrorText(failure);
   return kept;
 }
 
