@@ -1,4 +1,5 @@
-# Checks that the Windows program is a 32-bit console program that needs no DLL
+# Checks that the Windows program is a 32-bit console program (that uses the
+# whole 4 GiB on 64-bit Windows and starts on Windows 7 and later) that needs no DLL
 # but Windows' own and carries version details and a manifest that never asks
 # for elevation and lists the Windows versions it is made for (7 to 11).
 function(require text needle what)
@@ -9,7 +10,8 @@ function(require text needle what)
 endfunction()
 
 execute_process(COMMAND ${OBJDUMP} -p ${EXE} OUTPUT_VARIABLE headers COMMAND_ERROR_IS_FATAL ANY)
-foreach(expected "file format pei-i386" "(PE32)" "(Windows CUI)")
+foreach(expected "file format pei-i386" "(PE32)" "(Windows CUI)" "large address aware"
+                 "MajorSubsystemVersion\t6" "MinorSubsystemVersion\t1")
   require("${headers}" "${expected}" "lacks '${expected}'")
 endforeach()
 string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${headers}")

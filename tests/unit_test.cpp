@@ -104,13 +104,14 @@ TEST(SafeFileName, TellsPlainNamesFromPathsWildcardsControlBytesAndDevices) {
   for (std::string name : {"en", "", ".hidden", "pt.BR",
                            "Fran\xE7"
                            "ais",
-                           "CONSOLE", "COM10", "nul-free", "lpt", ". .", "a b"}) {
+                           "CONSOLE", "COM10", "nul-free", "lpt", ". .", "a b", "COM\xB4"}) {
     EXPECT_TRUE(IsSafeFileName(name)) << name;
   }
   for (std::string name :
-       {"a/b",    "..\\up",   "C:x",   "x:stream", "*",   "a?",    "\"q\"",   "<",
-        ">",      "|",        "tab\t", "del\x7F",  "CON", "con",   "Con.txt", "NUL ",
-        "nul .x", "lpt9.log", "COM1",  "aux",      "PRN", "CONIN$"}) {
+       {"a/b",     "..\\up", "C:x",      "x:stream", "*",       "a?",          "\"q\"",
+        "<",       ">",      "|",        "tab\t",    "del\x7F", "CON",         "con",
+        "Con.txt", "NUL ",   "nul .x",   "lpt9.log", "COM1",    "aux",         "PRN",
+        "CONIN$",  "com0",   "LPT0.txt", "COM\xB9",  "lpt\xB3", "COM\xC2\xB2", "LPT\xC2\xB9.x"}) {
     EXPECT_FALSE(IsSafeFileName(name)) << name;
   }
   EXPECT_FALSE(IsSafeFileName(std::string("a\0b", 3)));

@@ -15,10 +15,16 @@ namespace {
 constexpr std::size_t kWriteSize = 256 * 1024;
 constexpr std::size_t kLongestLine = 2 * 32767 + 2;
 
-constexpr std::array<std::string_view, 24> kDeviceNames = {
-    "CON",  "PRN",  "AUX",  "NUL",  "COM1", "COM2", "COM3",   "COM4",
-    "COM5", "COM6", "COM7", "COM8", "COM9", "LPT1", "LPT2",   "LPT3",
-    "LPT4", "LPT5", "LPT6", "LPT7", "LPT8", "LPT9", "CONIN$", "CONOUT$"};
+// Windows also takes the digits 0 and superscript 1 to 3 (bytes B9 B2 B3 in the
+// Western code page, C2 B9 and so on in UTF-8) in COM and LPT names as devices.
+constexpr std::array<std::string_view, 38> kDeviceNames = {
+    "CON",         "PRN",        "AUX",         "NUL",         "COM0",        "COM1",
+    "COM2",        "COM3",       "COM4",        "COM5",        "COM6",        "COM7",
+    "COM8",        "COM9",       "LPT0",        "LPT1",        "LPT2",        "LPT3",
+    "LPT4",        "LPT5",       "LPT6",        "LPT7",        "LPT8",        "LPT9",
+    "CONIN$",      "CONOUT$",    "COM\xB9",     "COM\xB2",     "COM\xB3",     "LPT\xB9",
+    "LPT\xB2",     "LPT\xB3",    "COM\xC2\xB9", "COM\xC2\xB2", "COM\xC2\xB3", "LPT\xC2\xB9",
+    "LPT\xC2\xB2", "LPT\xC2\xB3"};
 
 bool IsControlByte(unsigned char c) {
   return c < 0x20 || c == 0x7F;
