@@ -24,6 +24,7 @@ namespace {
 
 std::string gProgram;
 int gDamageRuns = 2000;
+int gCodePage = 0;  // the system's code page, where the test run sets one (wine: LANG)
 unsigned long long gDamageSeed = 0;  // 0: pick one from the clock
 
 const std::string kBanner =
@@ -348,6 +349,49 @@ TEST_F(Extract, FullDiskFailsTheLanguageAndKeepsItsEarlierFile) {
 }
 #endif
 
+// Language names in the system's code page become files named by the
+// characters they stand for (a byte inside a character is never a separator),
+// or are skipped when they are not text in that code page.
+TEST_F(Extract, CodePageNamesBecomeTheirCharacters) {
+  if (gCodePage == 0) GTEST_SKIP() << "no code page set for this run (--code-page)";
+  struct Name {
+    int codePage;
+    std::string bytes;
+    std::wstring file;  // empty when skipped
+  };
+  const Name names[] = {{1252,
+                         "Fran\xE7"
+                         "ais",
+                         L"Français"},
+                        {1251, "\xD0\xF3\xF1\xF1\xEA\xE8\xE9", L"Русский"},
+                        {932, "\x83\x7C\x83\x8B\x83\x67\x83\x4B\x83\x8B\x8C\xEA", L"ポルトガル語"},
+                        {932, "\x95\x5C", L"表"},
+                        {932, "\x93\xFA\x96\x7B\x8C\xEA", L"日本語"},
+                        {932, "x\x81", L""},
+                        {932, "bad\x82 x", L""},
+                        {932, "bad\x81 x", L""}};
+  locbuild::LocFile loc;
+  std::string console;
+  std::size_t written = 0;
+  for (const Name& name : names) {
+    if (name.codePage != gCodePage) continue;
+    loc.languages.push_back({name.bytes, {"s"}});
+    console += "Extracting " + name.bytes + "... " +
+               (name.file.empty() ? "Skipped: not a name in this system's code page\n" : "Done!\n");
+    written += name.file.empty() ? 0 : 1;
+  }
+  Fresh();
+  PutLoc(locbuild::BuildLoc(loc));
+  ProgramRun run = Run();
+  EXPECT_EQ(run.exitStatus, written == loc.languages.size() ? 0 : 1);
+  EXPECT_NE(run.console.find(console), std::string::npos) << run.console;
+  EXPECT_EQ(static_cast<std::size_t>(std::distance(fs::directory_iterator(Output()), {})), written);
+  for (const Name& name : names) {
+    if (name.codePage != gCodePage || name.file.empty()) continue;
+    EXPECT_EQ(ReadBytes(Output() / (name.file + L".txt")), "s\r\n");
+  }
+}
+
 // Damages valid files at random and runs the program on each: it must end by
 // itself, leave nothing but language files in "Output" and end every language
 // line it starts; it reports damage exactly when it exits with -1.
@@ -570,6 +614,7 @@ int main(int argc, char** argv) {
     if (option == "--program") gProgram = fs::absolute(value).string();
     if (option == "--damage-runs") gDamageRuns = std::atoi(value.c_str());
     if (option == "--damage-seed") gDamageSeed = std::strtoull(value.c_str(), nullptr, 10);
+    if (option == "--code-page") gCodePage = std::atoi(value.c_str());
   }
   if (gProgram.empty()) {
     std::fprintf(stderr, "usage: e2e_tests --program PATH\n");

@@ -17,6 +17,8 @@ for kind in "${want[@]}"; do
       ;;
     windows)
       need g++-mingw-w64-i686; need g++-mingw-w64-x86-64; need wine64
+      # The locales whose code pages the tests run wine under.
+      need locales
       # zip makes the release zip (the package target).
       need zip
       # The 32-bit loader only where 32-bit programs can run at all, natively or

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace platform {
 
@@ -75,6 +76,13 @@ void DropTemporaryFile(TemporaryFile& temp);
 
 // Closes a descriptor and reports whether everything written reached the file.
 bool CloseFile(int file, std::string& error);
+
+enum class NameCheck {
+  Plain,          // one file name of its own
+  Unsafe,         // a path, a device, control characters: see file_names.hpp
+  NotInCodePage,  // not valid text in the system's code page (Windows)
+};
+NameCheck CheckFileName(std::string_view name);
 
 // Makes a folder in the system's own way. Returns true when a folder of that
 // name exists afterwards, whether it was made now or was there before.

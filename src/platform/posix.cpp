@@ -15,6 +15,7 @@
 #include <new>
 #include <string_view>
 
+#include "platform/file_names.hpp"
 #include "platform/platform.hpp"
 #include "platform/temporary_names.hpp"
 
@@ -352,6 +353,10 @@ void DropTemporaryFile(TemporaryFile& temp) {
   }
   temp.file = -1;
   temp.path.clear();
+}
+
+NameCheck CheckFileName(std::string_view name) {
+  return IsPlainName(name) ? NameCheck::Plain : NameCheck::Unsafe;
 }
 
 void PrepareProcess() {

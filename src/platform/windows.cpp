@@ -8,6 +8,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/file_names.hpp"
 #include "platform/platform.hpp"
 #include "platform/temporary_names.hpp"
 
@@ -95,6 +96,19 @@ bool CloseFile(int file, std::string& error) {
   if (::_close(file) == 0) return true;
   error = ErrorText(errno);
   return false;
+}
+
+// The rule applies to the characters that the name stands for in the active
+// code page, and the file is made under exactly those (the wide calls), so a
+// name that is not valid text there is refused rather than changed.
+NameCheck CheckFileName(std::string_view name) {
+  if (name.empty()) return NameCheck::Plain;
+  int size = static_cast<int>(name.size());
+  int units = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, name.data(), size, nullptr, 0);
+  if (units <= 0) return NameCheck::NotInCodePage;
+  std::wstring wide(static_cast<std::size_t>(units), L'\0');
+  MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, name.data(), size, wide.data(), units);
+  return IsPlainName(std::wstring_view(wide)) ? NameCheck::Plain : NameCheck::Unsafe;
 }
 
 void PrepareProcess() {}

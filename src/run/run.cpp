@@ -76,7 +76,7 @@ bool ExtractLanguage(LocInput& input, std::string_view name, const RunTarget& ta
   }
   ++result.unwritten;
   if (file.state == FileState::Refused) {
-    Say(target, " Skipped: unsafe file name\n");
+    Say(target, " Skipped: %s\n", file.error.c_str());
   } else {
     Say(target, " Failed: %s\n", file.error.c_str());
   }

@@ -1,7 +1,6 @@
 #include "textout/textout.hpp"
 
 #include <algorithm>
-#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -15,35 +14,8 @@ namespace {
 constexpr std::size_t kWriteSize = 256 * 1024;
 constexpr std::size_t kLongestLine = 2 * 32767 + 2;
 
-// Windows also takes the digits 0 and superscript 1 to 3 (bytes B9 B2 B3 in the
-// Western code page, C2 B9 and so on in UTF-8) in COM and LPT names as devices.
-constexpr std::array<std::string_view, 38> kDeviceNames = {
-    "CON",         "PRN",        "AUX",         "NUL",         "COM0",        "COM1",
-    "COM2",        "COM3",       "COM4",        "COM5",        "COM6",        "COM7",
-    "COM8",        "COM9",       "LPT0",        "LPT1",        "LPT2",        "LPT3",
-    "LPT4",        "LPT5",       "LPT6",        "LPT7",        "LPT8",        "LPT9",
-    "CONIN$",      "CONOUT$",    "COM\xB9",     "COM\xB2",     "COM\xB3",     "LPT\xB9",
-    "LPT\xB2",     "LPT\xB3",    "COM\xC2\xB9", "COM\xC2\xB2", "COM\xC2\xB3", "LPT\xC2\xB9",
-    "LPT\xC2\xB2", "LPT\xC2\xB3"};
-
 bool IsControlByte(unsigned char c) {
   return c < 0x20 || c == 0x7F;
-}
-
-bool IsDeviceName(std::string_view name) {
-  std::string_view stem = name.substr(0, name.find('.'));
-  while (!stem.empty() && stem.back() == ' ') stem.remove_suffix(1);
-  for (std::string_view device : kDeviceNames) {
-    if (stem.size() != device.size()) continue;
-    bool same = true;
-    for (std::size_t i = 0; i < stem.size() && same; ++i) {
-      char c = stem[i];
-      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-      same = c == device[i];
-    }
-    if (same) return true;
-  }
-  return false;
 }
 
 void Fail(LanguageFile& file, std::string error) {
@@ -98,13 +70,6 @@ bool StartLanguageFiles(std::string& error) {
   return platform::StartCleanUp(error);
 }
 
-bool IsSafeFileName(std::string_view name) {
-  for (unsigned char c : name) {
-    if (IsControlByte(c) || std::strchr("/\\:*?\"<>|", c) != nullptr) return false;
-  }
-  return !IsDeviceName(name);
-}
-
 std::string DisplayName(std::string_view name) {
   std::string shown;
   for (unsigned char c : name) {
@@ -126,8 +91,11 @@ void OpenLanguageFile(LanguageFile& file, const char* folder, std::string_view n
     file.state = FileState::Discard;
     return;
   }
-  if (!IsSafeFileName(name)) {
+  platform::NameCheck check = platform::CheckFileName(name);
+  if (check != platform::NameCheck::Plain) {
     file.state = FileState::Refused;
+    file.error = check == platform::NameCheck::Unsafe ? "unsafe file name"
+                                                      : "not a name in this system's code page";
     return;
   }
   file.finalPath = std::string(folder) + "/" + std::string(name) + ".txt";

@@ -19,7 +19,7 @@ enum class FileState {
   Closed,   // nothing open
   Writing,  // a temporary file is open and all is well
   Discard,  // lines are counted but go nowhere
-  Refused,  // the name cannot be a file name; nothing is written
+  Refused,  // the name cannot be a file name (`error` says why); nothing is written
   Failed,   // creating or writing failed; `error` says why
   Done,     // the file is complete and in place
 };
@@ -50,11 +50,6 @@ bool AllocateFileBuffer(LanguageFile& file);
 // Called once before the first language file. False, with `error` set, when a
 // kill of the program may leave a temporary file for the next run to remove.
 bool StartLanguageFiles(std::string& error);
-
-// True when `name` is one plain file name on both Windows and POSIX systems:
-// no separators, drive or stream colons, wildcards, quotes, control bytes, and
-// no Windows device name such as CON or LPT1.
-bool IsSafeFileName(std::string_view name);
 
 // The name as it can be shown on a console: control bytes appear as \xHH.
 std::string DisplayName(std::string_view name);
