@@ -471,36 +471,20 @@ TEST_F(Extract, EnvironmentEndsItWithAReportNeverASignal) {
 
 // A small exFAT file system mounted on a folder, as on a USB stick: no files
 // without a name there, so the temporary files have one. Needs root.
-class ExFatMount {
- public:
-  ExFatMount(const fs::path& image, const fs::path& folder) : folder_(folder) {
+struct ExFatMount {
+  ExFatMount(const fs::path& image, const fs::path& folder)
+      : image("'" + image.string() + "'"), folder("'" + folder.string() + "'") {
     fs::create_directories(folder);
-    std::string make = "truncate -s 96M '" + image.string() + "' && mkfs.exfat '" + image.string() +
-                       "' >/dev/null 2>&1";
-    FILE* attach =
-        std::system(make.c_str()) == 0
-            ? popen(("losetup -f --show '" + image.string() + "' 2>/dev/null").c_str(), "r")
-            : nullptr;
-    char device[64] = {};
-    if (attach != nullptr && std::fgets(device, sizeof device, attach) != nullptr) {
-      device_ = std::string(device, std::strcspn(device, "\n"));
-    }
-    if (attach != nullptr) pclose(attach);
-    mounted_ =
-        !device_.empty() &&
-        std::system(("mount.exfat-fuse '" + device_ + "' '" + folder.string() + "' >/dev/null 2>&1")
-                        .c_str()) == 0;
+    mounted = Shell("truncate -s 96M " + this->image + " && mkfs.exfat " + this->image +
+                    " >/dev/null && mount.exfat-fuse $(losetup -f --show " + this->image + ") " +
+                    this->folder);
   }
-  ~ExFatMount() {
-    if (mounted_) std::system(("umount '" + folder_.string() + "'").c_str());
-    if (!device_.empty()) std::system(("losetup -d '" + device_ + "'").c_str());
+  ~ExFatMount() { Shell("umount " + folder + "; losetup -d $(losetup -j " + image + " -nO NAME)"); }
+  static bool Shell(const std::string& command) {
+    return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
   }
-  bool mounted() const { return mounted_; }
-
- private:
-  fs::path folder_;
-  std::string device_;
-  bool mounted_ = false;
+  std::string image, folder;  // quoted for the shell
+  bool mounted = false;
 };
 
 // Stops runs at random moments, and right when a new file appears in
@@ -600,7 +584,7 @@ TEST_F(Extract, StoppedAtAnyMomentLeavesOnlyWholeFiles) {
 #ifndef _WIN32
 TEST_F(Extract, ExFatStoppedAtAnyMomentLeavesOnlyWholeFiles) {
   ExFatMount exFat(side.path / "exfat.img", Output());
-  if (!exFat.mounted()) GTEST_SKIP() << "cannot mount an exFAT file system here (needs root)";
+  if (!exFat.mounted) GTEST_SKIP() << "cannot mount an exFAT file system here (needs root)";
   StopAtRandomMoments(*this, work.path, Output());
 }
 #endif

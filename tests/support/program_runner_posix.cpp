@@ -5,9 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -20,21 +18,12 @@ void Limit(int resource, unsigned long value) {
   if (value > 0 && setrlimit(resource, &limit) != 0) _exit(127);
 }
 
-// The processes whose parent is `parent`, from /proc.
+// The processes that `parent` started, from /proc.
 std::vector<pid_t> ChildrenOf(pid_t parent) {
+  std::string id = std::to_string(parent);
+  std::ifstream list("/proc/" + id + "/task/" + id + "/children");
   std::vector<pid_t> children;
-  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-    std::string id = entry.path().filename();
-    if (id.find_first_not_of("0123456789") != std::string::npos) continue;
-    std::ifstream stat(entry.path() / "stat");
-    std::string line;
-    if (!std::getline(stat, line) || line.rfind(')') == std::string::npos) continue;
-    // After the name in parentheses: the state, then the parent's id.
-    std::istringstream after(line.substr(line.rfind(')') + 2));
-    char state = 0;
-    pid_t ppid = 0;
-    if (after >> state >> ppid && ppid == parent) children.push_back(std::stoi(id));
-  }
+  for (pid_t child; list >> child;) children.push_back(child);
   return children;
 }
 
