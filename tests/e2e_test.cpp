@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <random>
 #include <regex>
 #include <thread>
@@ -26,6 +27,10 @@ std::string gProgram;
 int gDamageRuns = 2000;
 int gCodePage = 0;  // the system's code page, where the test run sets one (wine: LANG)
 unsigned long long gDamageSeed = 0;  // 0: pick one from the clock
+// The kind of file system that the tests' folders are on, where the test run
+// puts them on a mounted one (--scratch): "exfat", "ntfs", or empty when that
+// could not be mounted or none was asked for.
+std::string gScratch, gFileSystem;
 
 const std::string kBanner =
     "Vornhold String Extractor\n"
@@ -73,24 +78,28 @@ Files Out(Files files) {
 
 class Extract : public ::testing::Test {
  public:
-  TempFolder work{"work"};
+  TempFolder top{"work"};
   TempFolder side{"side"};
+  fs::path work = top.path;  // where the program runs
 
-  fs::path Output() const { return work.path / "Output"; }
-  void Fresh() {
-    fs::remove_all(work.path);
-    fs::create_directories(work.path);
+  void SetUp() override {
+    if (!gScratch.empty() && gFileSystem.empty()) GTEST_SKIP() << "no file system mounted";
+    fs::create_directories(work);
   }
-  void PutLoc(const Bytes& bytes) { Make(work.path, {{"languages.loc", bytes}}); }
+  fs::path Output() const { return work / "Output"; }
+  void Fresh() {
+    fs::remove_all(work);
+    fs::create_directories(work);
+  }
+  void PutLoc(const Bytes& bytes) { Make(work, {{"languages.loc", bytes}}); }
   Files Everything() const {
-    Files all = Snapshot(work.path);
+    Files all = Snapshot(work);
     all.erase("languages.loc");
     return all;
   }
-  ProgramRun Run(const char* program = gProgram.c_str(), const Stop* stop = nullptr,
-                 const Limits& limits = {}) {
-    ProgramRun run = RunProgram(program, work.path.string(), (side.path / "console.txt").string(),
-                                30, stop, limits);
+  ProgramRun Run(const Stop* stop = nullptr, const Limits& limits = {}) {
+    ProgramRun run = RunProgram(gProgram, work.string(), (side.path / "console.txt").string(), 30,
+                                stop, limits);
     EXPECT_FALSE(run.timedOut);
     run.console = Normalised(ReadBytes(side.path / "console.txt"));
     return run;
@@ -289,8 +298,8 @@ TEST_F(Extract, EveryCaseGivesItsConsoleFilesAndStatus) {
     SCOPED_TRACE(c.what);
     Fresh();
     if (!c.loc.empty()) PutLoc(c.loc);
-    Make(work.path, c.before);
-    ProgramRun run = Run(gProgram.c_str(), nullptr, c.limits);
+    Make(work, c.before);
+    ProgramRun run = Run(nullptr, c.limits);
     EXPECT_EQ(run.exitStatus, c.status);
     EXPECT_EQ(run.console, kBanner + c.console + kPrompt);
     EXPECT_EQ(Everything(), c.after);
@@ -304,9 +313,9 @@ TEST_F(Extract, FileCutShortAnywhereIsReportedAndKeepsEarlierFiles) {
          ++size) {
       SCOPED_TRACE(std::to_string(limits.openFiles) + " files, cut to " + std::to_string(size));
       fs::remove_all(Output());
-      Make(work.path, {{"Output/en.txt", "old en\r\n"}, {"Output/fr.txt", "old fr\r\n"}});
+      Make(work, {{"Output/en.txt", "old en\r\n"}, {"Output/fr.txt", "old fr\r\n"}});
       PutLoc(kWorked.substr(0, size));
-      ProgramRun run = Run(gProgram.c_str(), nullptr, limits);
+      ProgramRun run = Run(nullptr, limits);
       EXPECT_EQ(run.exitStatus, kDamagedStatus);
       EXPECT_NE(
           run.console.find(kDamaged + "it ends at byte " + std::to_string(size) + ", inside "),
@@ -411,10 +420,10 @@ TEST_F(Extract, EnvironmentEndsItWithAReportNeverASignal) {
   auto prepare = [&] {
     Fresh();
     PutLoc(kWorked);
-    Make(work.path, earlier);
+    Make(work, earlier);
   };
   prepare();
-  ProgramRun unread = Run(gProgram.c_str(), nullptr, Limits{.closedConsole = true});
+  ProgramRun unread = Run(nullptr, Limits{.closedConsole = true});
   EXPECT_EQ(unread.exitStatus, 0);
   EXPECT_EQ(Everything(), kWorkedFiles);
   if (!kCanLimitMemory) return;
@@ -423,7 +432,7 @@ TEST_F(Extract, EnvironmentEndsItWithAReportNeverASignal) {
   for (unsigned long kib = 4 << 10; completed < 3 && kib < 64 << 10; kib += 32) {
     SCOPED_TRACE(std::to_string(kib) + " KiB of address space");
     prepare();
-    ProgramRun run = Run(gProgram.c_str(), nullptr, Limits{.addressSpaceKiB = kib});
+    ProgramRun run = Run(nullptr, Limits{.addressSpaceKiB = kib});
     completed += run.exitStatus == 0;
     ASSERT_FALSE(run.killedBySignal);
     // 127: the loader found no room for the libraries, and said so.
@@ -439,36 +448,19 @@ TEST_F(Extract, EnvironmentEndsItWithAReportNeverASignal) {
 }
 #endif
 
-// A small exFAT file system mounted on a folder, as on a USB stick: no files
-// without a name there, so the temporary files have one. Needs root.
-struct ExFatMount {
-  ExFatMount(const fs::path& image, const fs::path& folder)
-      : image("'" + image.string() + "'"), folder("'" + folder.string() + "'") {
-    fs::create_directories(folder);
-    mounted = Shell("truncate -s 96M " + this->image + " && mkfs.exfat " + this->image +
-                    " >/dev/null && mount.exfat-fuse $(losetup -f --show " + this->image + ") " +
-                    this->folder);
-  }
-  ~ExFatMount() { Shell("umount " + folder + "; losetup -d $(losetup -j " + image + " -nO NAME)"); }
-  static bool Shell(const std::string& command) {
-    return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
-  }
-  std::string image, folder;  // quoted for the shell
-  bool mounted = false;
-};
-
 // Stops runs at random moments, and right when a new file appears in
 // "Output": whatever ends the process, "Output" holds only language files,
 // each with its earlier content or its complete new content, and at most the
 // temporary file of a run killed with its helper. The next run leaves only
 // language files, all complete.
-void StopAtRandomMoments(Extract& test, const fs::path& work, const fs::path& output) {
+TEST_F(Extract, StoppedAtAnyMomentLeavesOnlyWholeFiles) {
   locbuild::LocFile loc;
   Files earlier, fresh{{"Output", "<folder>"}};
+  const int strings = gFileSystem.empty() ? 20000 : 5000;  // FUSE mounts write slowly
   for (char i = 0; i < 16; ++i) {
     auto& language =
         loc.languages.emplace_back(locbuild::Language{std::string{'L', char('a' + i)}, {}, 0});
-    for (int k = 0; k < 20000; ++k) {
+    for (int k = 0; k < strings; ++k) {
       language.strings.push_back(std::string(40 + (k * 37 + i) % 120, 'a' + k % 26) +
                                  (k % 3 == 0 ? "\nline" : ""));
     }
@@ -477,8 +469,8 @@ void StopAtRandomMoments(Extract& test, const fs::path& work, const fs::path& ou
   }
   Make(work, {{"languages.loc", locbuild::BuildLoc(loc)}});
   auto restart = [&] {
-    fs::create_directories(output);
-    for (const auto& entry : fs::directory_iterator(output)) fs::remove_all(entry.path());
+    fs::create_directories(Output());
+    for (const auto& entry : fs::directory_iterator(Output())) fs::remove_all(entry.path());
     Make(work, earlier);
   };
   auto everything = [&] {
@@ -496,7 +488,7 @@ void StopAtRandomMoments(Extract& test, const fs::path& work, const fs::path& ou
   };
   restart();
   auto started = std::chrono::steady_clock::now();
-  ASSERT_EQ(test.Run().exitStatus, 0);
+  ASSERT_EQ(Run().exitStatus, 0);
   const auto whole = static_cast<unsigned>(
       std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - started)
           .count());
@@ -529,35 +521,46 @@ void StopAtRandomMoments(Extract& test, const fs::path& work, const fs::path& ou
   std::mt19937 random(7);
   for (const Way& way : ways) {
     for (int moment = 0; moment < 4; ++moment) {  // the last right when a new file appears
-      Stop stop{moment == 3 ? 10ul * whole : random() % whole, moment == 3 ? output.string() : "",
+      Stop stop{moment == 3 ? 10ul * whole : random() % whole, moment == 3 ? Output().string() : "",
                 way.signal, way.withChildren};
       SCOPED_TRACE("signal " + std::to_string(way.signal) + (way.withChildren ? " to all" : "") +
                    ", " + std::to_string(way.limits.openFiles) + " files, after " +
                    std::to_string(stop.afterMicroseconds) + " us, " + stop.watchFolder);
       restart();
       // A run stopped half-way through cannot have ended by itself.
-      EXPECT_TRUE(test.Run(gProgram.c_str(), &stop, way.limits).exitStatus != 0 || moment != 3);
+      EXPECT_TRUE(Run(&stop, way.limits).exitStatus != 0 || moment != 3);
       for (int wait = 0; closesLate && wait < 300 && !stray(true).empty(); ++wait) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
       }
       EXPECT_EQ(stray(!way.mayLeaveOne), "");
-      EXPECT_EQ(test.Run().exitStatus, 0);
+      EXPECT_EQ(Run().exitStatus, 0);
       EXPECT_TRUE(everything() == fresh) << stray(true);
     }
   }
 }
 
-TEST_F(Extract, StoppedAtAnyMomentLeavesOnlyWholeFiles) {
-  StopAtRandomMoments(*this, work.path, Output());
-}
 
-#ifndef _WIN32
-TEST_F(Extract, ExFatStoppedAtAnyMomentLeavesOnlyWholeFiles) {
-  ExFatMount exFat(side.path / "exfat.img", Output());
-  if (!exFat.mounted) GTEST_SKIP() << "cannot mount an exFAT file system here (needs root)";
-  StopAtRandomMoments(*this, work.path, Output());
+// On a disk that a language does not fit on, its line says why in the
+// system's words and its earlier file stays; the next language is written.
+TEST_F(Extract, FullDiskSaysSoAndKeepsTheEarlierFile) {
+  if (gFileSystem.empty()) GTEST_SKIP() << "needs a small mounted file system (--scratch)";
+  PutLoc(BigAndSmall());
+  Make(work, {{"Output/big.txt", "earlier big\r\n"}});
+  {
+    std::ofstream filler(side.path / "filler", std::ios::binary);
+    const std::string block(64 << 10, 'f');
+    while (fs::space(work).available > 2 * block.size() && filler.write(block.data(), block.size()))
+      filler.flush();
+  }
+  ProgramRun run = Run();
+  // The system's words for it: on POSIX systems, on Windows, under wine.
+  static const std::regex kDiskFull(
+      "Extracting big\\.\\.\\. Failed: (No space left on device|There is not enough space on the "
+      "disk|Disk full)\r?\n");
+  EXPECT_TRUE(std::regex_search(ReadBytes(side.path / "console.txt"), kDiskFull)) << run.console;
+  EXPECT_EQ(run.exitStatus, 1);
+  EXPECT_EQ(Everything(), Out({{"big.txt", "earlier big\r\n"}, {"small.txt", "fits\r\n"}}));
 }
-#endif
 
 }  // namespace
 
@@ -569,10 +572,15 @@ int main(int argc, char** argv) {
     if (option == "--damage-runs") gDamageRuns = std::atoi(value.c_str());
     if (option == "--damage-seed") gDamageSeed = std::strtoull(value.c_str(), nullptr, 10);
     if (option == "--code-page") gCodePage = std::atoi(value.c_str());
+    if (option == "--scratch") gScratch = value;
   }
   if (gProgram.empty()) {
     std::fprintf(stderr, "usage: e2e_tests --program PATH\n");
     return 2;
+  }
+  if (!gScratch.empty()) {
+    SetTempRoot(gScratch);
+    std::ifstream(fs::path(gScratch) / "file-system") >> gFileSystem;
   }
   return RUN_ALL_TESTS();
 }

@@ -128,6 +128,9 @@ TEST(FileName, TellsPlainNamesFromPathsWildcardsControlBytesAndDevices) {
     EXPECT_EQ(platform::CheckFileName(name), platform::NameCheck::Unsafe) << name;
   }
   EXPECT_EQ(platform::CheckFileName(std::string("a\0b", 3)), platform::NameCheck::Unsafe);
+  // With ".txt", 255 characters are as many as a file name may have.
+  EXPECT_EQ(platform::CheckFileName(std::string(251, 'n')), platform::NameCheck::Plain);
+  EXPECT_EQ(platform::CheckFileName(std::string(252, 'n')), platform::NameCheck::TooLong);
 }
 
 // Both ways of storing lines, on every length around their 64-byte steps and

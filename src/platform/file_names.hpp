@@ -6,6 +6,7 @@
 // pages) is never taken for a separator.
 #pragma once
 
+#include <cstddef>
 #include <string_view>
 #include <type_traits>
 
@@ -49,6 +50,12 @@ bool IsPlainName(std::basic_string_view<Char> name) {
     }
   }
   return !IsDeviceName(name);
+}
+
+// Every file system the program writes to (NTFS, FAT, exFAT, ext4) takes
+// names of up to 255 characters (on ext4, bytes), ".txt" included.
+inline bool FitsFileName(std::size_t characters) {
+  return characters + 4 <= 255;
 }
 
 }  // namespace platform

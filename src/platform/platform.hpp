@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -28,6 +29,11 @@ Memory<T> Allocate(std::size_t count) {
 // word (a console pipe closed early, a file-size limit): the write concerned
 // fails instead, with its reason.
 void PrepareProcess();
+
+// Shows console text, in the system's code page, and flushes it. A Windows
+// console shows bytes in another code page (the OEM one), so there the text
+// goes to it as the characters it stands for; any other stream gets the bytes.
+void ShowText(std::FILE* console, std::string_view text);
 
 // Opens an existing file for binary reading, without any sharing restriction.
 // Returns a descriptor, or -1 with `error` set. A folder is refused.
@@ -81,7 +87,9 @@ enum class NameCheck {
   Plain,          // one file name of its own
   Unsafe,         // a path, a device, control characters: see file_names.hpp
   NotInCodePage,  // not valid text in the system's code page (Windows)
+  TooLong,        // with ".txt", longer than a file name may be
 };
+// Whether "<name>.txt" can be a file's name.
 NameCheck CheckFileName(std::string_view name);
 
 // Makes a folder in the system's own way. Returns true when a folder of that

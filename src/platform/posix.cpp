@@ -193,6 +193,11 @@ std::string TakeTemporaryName(const std::string& folder, std::string& error, Mak
 
 }  // namespace
 
+void ShowText(std::FILE* console, std::string_view text) {
+  std::fwrite(text.data(), 1, text.size(), console);
+  std::fflush(console);
+}
+
 int OpenForReading(const char* path, std::string& error) {
   int file = ::open(path, O_RDONLY | O_CLOEXEC);
   if (file < 0) {
@@ -356,7 +361,8 @@ void DropTemporaryFile(TemporaryFile& temp) {
 }
 
 NameCheck CheckFileName(std::string_view name) {
-  return IsPlainName(name) ? NameCheck::Plain : NameCheck::Unsafe;
+  if (!IsPlainName(name)) return NameCheck::Unsafe;
+  return FitsFileName(name.size()) ? NameCheck::Plain : NameCheck::TooLong;
 }
 
 void PrepareProcess() {

@@ -36,18 +36,45 @@ std::string NewTemporaryName(const std::string& folder) {
   return TemporaryName(folder, '\\', ::_getpid());
 }
 
-// A narrow name in the active code page as a full wide path, empty when it
-// cannot be converted.
-std::wstring FullWidePath(const char* name) {
-  int units = MultiByteToWideChar(CP_ACP, 0, name, -1, nullptr, 0);
+// Text in the active code page as UTF-16; empty when it is not valid there
+// and `strict` asks for that.
+std::wstring Widen(std::string_view text, bool strict = false) {
+  DWORD flags = strict ? MB_ERR_INVALID_CHARS : 0;
+  int size = static_cast<int>(text.size());
+  int units = MultiByteToWideChar(CP_ACP, flags, text.data(), size, nullptr, 0);
   if (units <= 0) return {};
-  std::vector<wchar_t> wide(static_cast<std::size_t>(units));
-  MultiByteToWideChar(CP_ACP, 0, name, -1, wide.data(), units);
-  DWORD fullUnits = GetFullPathNameW(wide.data(), 0, nullptr, nullptr);
-  if (fullUnits == 0) return {};
-  std::vector<wchar_t> full(fullUnits);
-  GetFullPathNameW(wide.data(), fullUnits, full.data(), nullptr);
-  return full.data();
+  std::wstring wide(static_cast<std::size_t>(units), L'\0');
+  MultiByteToWideChar(CP_ACP, flags, text.data(), size, wide.data(), units);
+  return wide;
+}
+
+// A path as the wide calls take it: absolute, and marked with \\?\ so that
+// the 260-character limit of the plain calls does not apply (a deep current
+// folder makes the paths of the temporary files long). Empty when the path
+// cannot be had.
+std::wstring FullPath(const char* path) {
+  std::wstring wide = Widen(path);
+  DWORD units = wide.empty() ? 0 : GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+  if (units == 0) return {};
+  std::wstring full(units, L'\0');
+  full.resize(GetFullPathNameW(wide.c_str(), units, full.data(), nullptr));
+  if (full.starts_with(L"\\\\?\\")) return full;
+  if (full.starts_with(L"\\\\")) return L"\\\\?\\UNC\\" + full.substr(2);
+  return L"\\\\?\\" + full;
+}
+
+HANDLE HandleOf(int file) {
+  return reinterpret_cast<HANDLE>(::_get_osfhandle(file));
+}
+
+// A handle as a C runtime descriptor, or -1 (the handle then closed).
+int DescriptorOf(HANDLE handle, std::string& error) {
+  int file = ::_open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDWR | _O_BINARY);
+  if (file < 0) {
+    error = ErrorText(errno);
+    CloseHandle(handle);
+  }
+  return file;
 }
 
 // The system deletes a file so marked when its last handle closes, however
@@ -73,23 +100,51 @@ std::vector<char> RenameInformation(const std::wstring& target) {
 
 }  // namespace
 
-int OpenForReading(const char* path, std::string& error) {
-  // _open shares the file with every other program (no deny mode).
-  int file = ::_open(path, _O_RDONLY | _O_BINARY | _O_NOINHERIT);
-  if (file < 0) error = ErrorText(errno);
-  return file;
+void ShowText(std::FILE* console, std::string_view text) {
+  std::fflush(console);
+  HANDLE handle = HandleOf(::_fileno(console));
+  DWORD mode = 0;
+  if (GetConsoleMode(handle, &mode)) {
+    int size = static_cast<int>(text.size());
+    int units = MultiByteToWideChar(CP_ACP, 0, text.data(), size, nullptr, 0);
+    // No exception: this also reports that memory ran out.
+    Memory<wchar_t> wide = Allocate<wchar_t>(static_cast<std::size_t>(units) + 1);
+    DWORD shown = 0;
+    if (units > 0 && wide) {
+      MultiByteToWideChar(CP_ACP, 0, text.data(), size, wide.get(), units);
+      if (WriteConsoleW(handle, wide.get(), static_cast<DWORD>(units), &shown, nullptr)) return;
+    }
+  }
+  std::fwrite(text.data(), 1, text.size(), console);
+  std::fflush(console);
 }
 
+int OpenForReading(const char* path, std::string& error) {
+  // Shared with every other program; a folder cannot be opened this way.
+  HANDLE handle = CreateFileW(FullPath(path).c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    error = WindowsErrorText(GetLastError());
+    return -1;
+  }
+  return DescriptorOf(handle, error);
+}
+
+// Reads and writes go to the system directly, so that a failure gives the
+// system's own reason (a full disk says so).
 long ReadSome(int file, void* buffer, std::size_t size, std::string& error) {
-  int got = ::_read(file, buffer, static_cast<unsigned>(size));
-  if (got < 0) error = ErrorText(errno);
-  return got;
+  DWORD got = 0;
+  if (ReadFile(HandleOf(file), buffer, static_cast<DWORD>(size), &got, nullptr)) return got;
+  error = WindowsErrorText(GetLastError());
+  return -1;
 }
 
 long WriteSome(int file, const void* data, std::size_t size, std::string& error) {
-  int put = ::_write(file, data, static_cast<unsigned>(size));
-  if (put < 0) error = ErrorText(errno);
-  return put;
+  DWORD put = 0;
+  if (WriteFile(HandleOf(file), data, static_cast<DWORD>(size), &put, nullptr)) return put;
+  error = WindowsErrorText(GetLastError());
+  return -1;
 }
 
 bool CloseFile(int file, std::string& error) {
@@ -102,13 +157,10 @@ bool CloseFile(int file, std::string& error) {
 // code page, and the file is made under exactly those (the wide calls), so a
 // name that is not valid text there is refused rather than changed.
 NameCheck CheckFileName(std::string_view name) {
-  if (name.empty()) return NameCheck::Plain;
-  int size = static_cast<int>(name.size());
-  int units = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, name.data(), size, nullptr, 0);
-  if (units <= 0) return NameCheck::NotInCodePage;
-  std::wstring wide(static_cast<std::size_t>(units), L'\0');
-  MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, name.data(), size, wide.data(), units);
-  return IsPlainName(std::wstring_view(wide)) ? NameCheck::Plain : NameCheck::Unsafe;
+  std::wstring wide = Widen(name, true);
+  if (wide.empty() && !name.empty()) return NameCheck::NotInCodePage;
+  if (!IsPlainName(std::wstring_view(wide))) return NameCheck::Unsafe;
+  return FitsFileName(wide.size()) ? NameCheck::Plain : NameCheck::TooLong;
 }
 
 void PrepareProcess() {}
@@ -123,16 +175,20 @@ bool StartCleanUp(std::string& /*error*/) {
 // between clearing its delete mark and putting it in place) and goes when
 // that handle closes.
 void RemoveStaleTemporaryFiles(const char* folder) {
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA((std::string(folder) + "\\vornhold-*.tmp").c_str(), &found);
+  std::wstring where = FullPath(folder) + L"\\";
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((where + L"vornhold-*.tmp").c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) return;
   do {
-    if (TemporaryNameOwner(found.cFileName) == 0) continue;
-    std::string path = std::string(folder) + "\\" + found.cFileName;
-    HANDLE file = CreateFileA(path.c_str(), DELETE, 0, nullptr, OPEN_EXISTING,
+    std::wstring_view name = found.cFileName;
+    if (name.find_first_not_of(L"vornhold-0123456789.tmp") != std::wstring_view::npos ||
+        TemporaryNameOwner(std::string(name.begin(), name.end())) == 0) {
+      continue;
+    }
+    HANDLE file = CreateFileW((where + found.cFileName).c_str(), DELETE, 0, nullptr, OPEN_EXISTING,
                               FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
-  } while (FindNextFileA(search, &found));
+  } while (FindNextFileW(search, &found));
   FindClose(search);
 }
 
@@ -140,23 +196,19 @@ bool CreateTemporaryFile(const char* folder, TemporaryFile& temp, std::string& e
   temp.folder = folder;
   for (int attempt = 0; attempt < 100; ++attempt) {
     temp.path = NewTemporaryName(temp.folder);
-    HANDLE handle = CreateFileA(temp.path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
+    std::wstring path = FullPath(temp.path.c_str());
+    HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS) continue;
     if (handle == INVALID_HANDLE_VALUE || !MarkForDeletion(handle, true)) {
       error = WindowsErrorText(GetLastError());
       if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
-      DeleteFileA(temp.path.c_str());  // stopped between the two, the next run removes it
+      DeleteFileW(path.c_str());  // stopped between the two, the next run removes it
       return false;
     }
-    temp.file = ::_open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDWR | _O_BINARY);
-    if (temp.file < 0) {
-      error = ErrorText(errno);
-      CloseHandle(handle);
-      return false;
-    }
-    return true;
+    temp.file = DescriptorOf(handle, error);
+    return temp.file >= 0;
   }
   error = WindowsErrorText(ERROR_FILE_EXISTS);
   return false;
@@ -167,8 +219,8 @@ bool CreateTemporaryFile(const char* folder, TemporaryFile& temp, std::string& e
 // Where a file system refuses a rename by handle, MoveFileEx does it by name.
 // Everything that allocates comes before the mark is cleared.
 bool KeepTemporaryFile(TemporaryFile& temp, const char* target, std::string& error) {
-  HANDLE handle = reinterpret_cast<HANDLE>(::_get_osfhandle(temp.file));
-  std::wstring from = FullWidePath(temp.path.c_str()), to = FullWidePath(target);
+  HANDLE handle = HandleOf(temp.file);
+  std::wstring from = FullPath(temp.path.c_str()), to = FullPath(target);
   std::vector<char> rename = RenameInformation(to);
   DWORD failure = ERROR_INVALID_NAME;
   bool kept = false;
@@ -178,6 +230,7 @@ bool KeepTemporaryFile(TemporaryFile& temp, const char* target, std::string& err
     failure = kept ? 0 : GetLastError();
     if (failure == ERROR_INVALID_PARAMETER || failure == ERROR_NOT_SUPPORTED) {
       kept = MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+      failure = kept ? 0 : GetLastError();
     }
     if (!kept) MarkForDeletion(handle, true);
   } else if (!from.empty() && !to.empty()) {
@@ -194,13 +247,10 @@ void DropTemporaryFile(TemporaryFile& temp) {
 }
 
 bool MakeDirectory(const char* name) {
-  // Folder names are in the active code page; the wide call takes them as UTF-16.
-  int units = MultiByteToWideChar(CP_ACP, 0, name, -1, nullptr, 0);
-  if (units <= 0) return false;
-  std::vector<wchar_t> wide(static_cast<std::size_t>(units));
-  MultiByteToWideChar(CP_ACP, 0, name, -1, wide.data(), units);
-  if (CreateDirectoryW(wide.data(), nullptr)) return true;
-  DWORD attributes = GetFileAttributesW(wide.data());
+  std::wstring path = FullPath(name);
+  if (path.empty()) return false;
+  if (CreateDirectoryW(path.c_str(), nullptr)) return true;
+  DWORD attributes = GetFileAttributesW(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 

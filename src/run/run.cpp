@@ -18,15 +18,31 @@ namespace {
 
 constexpr char kSeparator[] = "========================\n";
 
-// Every message is flushed at once, so a line without a line break (such as
-// "Extracting en...") is visible while the work it announces goes on.
+// Every message is shown at once, so a line without a line break (such as
+// "Extracting en...") is visible while the work it announces goes on. Most
+// fit the buffer on the stack; a longer one (a long name) gets memory of its
+// own, and without it is cut short rather than lost.
 void Say(const RunTarget& target, const char* format, ...) {
   if (target.console == nullptr) return;
-  va_list arguments;
+  char small[1024];
+  va_list arguments, again;
   va_start(arguments, format);
-  std::vfprintf(target.console, format, arguments);
+  va_copy(again, arguments);
+  int size = std::vsnprintf(small, sizeof small, format, arguments);
   va_end(arguments);
-  std::fflush(target.console);
+  const char* text = small;
+  platform::Memory<char> large;
+  if (size >= static_cast<int>(sizeof small)) {
+    large = platform::Allocate<char>(static_cast<std::size_t>(size) + 1);
+    if (large) {
+      std::vsnprintf(large.get(), static_cast<std::size_t>(size) + 1, format, again);
+      text = large.get();
+    } else {
+      size = sizeof small - 1;
+    }
+  }
+  va_end(again);
+  if (size > 0) platform::ShowText(target.console, std::string_view(text, size));
 }
 
 void SayDamaged(const RunTarget& target, const LocInput& input, const std::string& where) {

@@ -47,6 +47,21 @@ void WriteOut(LanguageFile& file, std::size_t size) {
   file.used -= size;
 }
 
+// Why a name is not made a file, or null when it is.
+const char* RefusalReason(platform::NameCheck check) {
+  switch (check) {
+    case platform::NameCheck::Plain:
+      return nullptr;
+    case platform::NameCheck::Unsafe:
+      return "unsafe file name";
+    case platform::NameCheck::NotInCodePage:
+      return "not a name in this system's code page";
+    case platform::NameCheck::TooLong:
+      return "name too long for a file";
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 LanguageFile::~LanguageFile() {
@@ -91,11 +106,10 @@ void OpenLanguageFile(LanguageFile& file, const char* folder, std::string_view n
     file.state = FileState::Discard;
     return;
   }
-  platform::NameCheck check = platform::CheckFileName(name);
-  if (check != platform::NameCheck::Plain) {
+  const char* refused = RefusalReason(platform::CheckFileName(name));
+  if (refused != nullptr) {
     file.state = FileState::Refused;
-    file.error = check == platform::NameCheck::Unsafe ? "unsafe file name"
-                                                      : "not a name in this system's code page";
+    file.error = refused;
     return;
   }
   file.finalPath = std::string(folder) + "/" + std::string(name) + ".txt";

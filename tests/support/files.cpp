@@ -4,8 +4,16 @@
 #include <iterator>
 #include <random>
 
+namespace {
+fs::path gTempRoot;
+}
+
+void SetTempRoot(const fs::path& root) {
+  gTempRoot = root;
+}
+
 TempFolder::TempFolder(const std::string& label)
-    : path(fs::temp_directory_path() /
+    : path((gTempRoot.empty() ? fs::temp_directory_path() : gTempRoot) /
            ("vornhold-test-" + label + "-" + std::to_string(std::random_device()()))) {
   fs::create_directories(path);
 }

@@ -7,6 +7,9 @@
 
 namespace fs = std::filesystem;
 
+// Where TempFolders are made: the system's temporary folder unless set.
+void SetTempRoot(const fs::path& root);
+
 // A fresh, empty folder that is removed with everything in it at the end.
 struct TempFolder {
   explicit TempFolder(const std::string& label);
