@@ -12,8 +12,9 @@ for kind in "${want[@]}"; do
   case "$kind" in
     native)
       need cmake; need ninja-build; need g++; need googletest
-      # An exFAT file system for the tests' Output, as on a USB stick.
-      need exfat-fuse; need exfatprogs
+      # exFAT and NTFS file systems for the tests' folders, as on a USB stick
+      # or a Windows disk.
+      need exfat-fuse; need exfatprogs; need ntfs-3g
       ;;
     windows)
       need g++-mingw-w64-i686; need g++-mingw-w64-x86-64; need wine64

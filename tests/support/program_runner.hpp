@@ -32,7 +32,8 @@ struct Limits {
 
 // Starts the program and waits for it (the one part that differs by system).
 // Its standard input is empty, so the closing prompt returns at once; its
-// output goes to `consolePath`.
+// output goes to `consolePath`, or on Windows where that is empty, to this
+// process's own console.
 ProgramRun RunProgram(const std::string& program, const std::string& folder,
                       const std::string& consolePath, int timeoutSeconds,
                       const Stop* stop = nullptr, const Limits& limits = {});

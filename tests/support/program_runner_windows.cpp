@@ -9,20 +9,22 @@ ProgramRun RunProgram(const std::string& program, const std::string& folder,
   SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   HANDLE in = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ, &inherit, OPEN_EXISTING,
                           FILE_ATTRIBUTE_NORMAL, nullptr);
-  HANDLE out = CreateFileA(consolePath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
-                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE out = consolePath.empty()
+                   ? INVALID_HANDLE_VALUE
+                   : CreateFileA(consolePath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                                 CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdInput = in;
-  startup.hStdOutput = out;
+  startup.hStdOutput = consolePath.empty() ? GetStdHandle(STD_OUTPUT_HANDLE) : out;
   startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
   PROCESS_INFORMATION process{};
   std::string commandLine = "\"" + program + "\"";
   BOOL started = CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0,
                                 nullptr, folder.c_str(), &startup, &process);
   CloseHandle(in);
-  CloseHandle(out);
+  if (out != INVALID_HANDLE_VALUE) CloseHandle(out);
   if (!started) return run;
   if (stop != nullptr) {
     WaitForStop(*stop);
