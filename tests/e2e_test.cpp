@@ -25,7 +25,7 @@ namespace {
 
 std::string gProgram;
 int gDamageRuns = 2000;
-int gCodePage = 0;  // the system's code page, where the test run sets one (wine: LANG)
+int gCodePage = 0;        // the system's code page, where the test run sets one (wine: LANG)
 bool gOnConsole = false;  // the program's output goes to this test's console
 unsigned long long gDamageSeed = 0;  // 0: pick one from the clock
 // The kind of file system that the tests' folders are on, where the test run
@@ -99,8 +99,8 @@ class Extract : public ::testing::Test {
     return all;
   }
   ProgramRun Run(const Stop* stop = nullptr, const Limits& limits = {}) {
-    ProgramRun run = RunProgram(gProgram, work.string(), (side.path / "console.txt").string(), 30,
-                                stop, limits);
+    ProgramRun run =
+        RunProgram(gProgram, work.string(), (side.path / "console.txt").string(), 30, stop, limits);
     EXPECT_FALSE(run.timedOut);
     run.console = Normalised(ReadBytes(side.path / "console.txt"));
     return run;
@@ -543,7 +543,6 @@ TEST_F(Extract, StoppedAtAnyMomentLeavesOnlyWholeFiles) {
     }
   }
 }
-
 
 // On a disk that a language does not fit on, its line says why in the
 // system's words and its earlier file stays; the next language is written.

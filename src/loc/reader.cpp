@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "platform/compiler.hpp"
 #include "platform/platform.hpp"
 
 namespace {
@@ -39,7 +40,8 @@ void Fail(LocInput& input, std::string reason = {}) {
 // test out of the walk's chain from one prefix to the next.
 std::size_t LengthAt(const unsigned char* prefix) {
   std::size_t length = std::size_t{prefix[0]} << 8 | prefix[1];
-  if (__builtin_expect(length >= 0x8000, 0)) return 0;
+  if (length >= 0x8000) [[unlikely]]
+    return 0;
   return length;
 }
 
@@ -49,8 +51,7 @@ constexpr std::size_t kLineBreakWords = std::max(kMaxRunBytes, kLongestString) /
 void StartBuffers(LocInput& input, std::size_t size) {
   input.state = InputState::Open;
   input.buffer = platform::Allocate<unsigned char>(size + kReadSlack);
-  input.lineBreaks = platform::Allocate<std::uint64_t>(kLineBreakWords);
-  if (!input.buffer || !input.lineBreaks) {
+  if (!input.buffer) {
     input.outOfMemory = true;
     input.failed = true;
     return;
@@ -96,8 +97,7 @@ LocInput::~LocInput() {
 }
 
 void OpenInput(LocInput& input, const char* path) {
-  std::string ignored;  // the run reports any failure to open in its own words
-  input.file = platform::OpenForReading(path, ignored);
+  input.file = platform::OpenForReading(path);
   if (input.file < 0) return;
   StartBuffers(input, kBufferSize);
 }
@@ -119,7 +119,7 @@ bool IsInputOpen(const LocInput& input) {
 void CloseInput(LocInput& input) {
   if (input.state != InputState::Open) return;
   if (input.file >= 0) {
-    std::string ignored;
+    std::string ignored;  // what was read is in hand; closing cannot change it
     platform::CloseFile(input.file, ignored);
     input.file = -1;
   }
@@ -166,29 +166,34 @@ std::string_view ReadCountedString(LocInput& input) {
   return text;
 }
 
+bool AllocateStringRun(StringRun& run) {
+  if (!run.lineBreaks) run.lineBreaks = platform::Allocate<std::uint64_t>(kLineBreakWords);
+  return run.lineBreaks != nullptr;
+}
+
 // The hot loop of a run: a walk over the prefixes of the strings at hand.
-StringRun ReadStringRun(LocInput& input, std::int32_t maxCount, std::size_t maxBytes) {
-  StringRun run;
-  std::fill_n(input.lineBreaks.get(), input.lineBreakWords, 0);
-  input.lineBreakWords = 0;
-  run.lineBreaks = input.lineBreaks.get();
-  if (!Need(input, 2)) return run;
+void ReadStringRun(LocInput& input, std::int32_t maxCount, StringRun& run) {
+  std::fill_n(run.lineBreaks.get(), run.markedWords, 0);
+  run.markedWords = 0;
+  run.text = {};
+  run.count = 0;
+  if (!Need(input, 2)) return;
   std::size_t first = 2 + LengthAt(input.next);
-  if (!Need(input, first)) return run;
+  if (!Need(input, first)) return;
   unsigned char* const text = input.next + 2;
-  std::size_t budget = std::max(std::min(maxBytes, kMaxRunBytes), first);
+  std::size_t budget = std::max(kMaxRunBytes, first);
   unsigned char* const stop = input.next + std::min(budget, AtHand(input));
   unsigned char* at = input.next + first;  // past the first string, known to be whole
   run.count = 1;
   // A word of marks is built up in a register and stored whole each time, so
   // that no mark waits for the store of the one before it.
-  std::uint64_t* const words = input.lineBreaks.get();
+  std::uint64_t* const words = run.lineBreaks.get();
   std::uint64_t* word = words;
   std::uint64_t marks = 0;
   while (run.count < maxCount && stop - at >= 2) {
     // Each step waits for the prefix it loads; asking early for the bytes a
     // kilobyte ahead keeps them in the nearest cache when the walk gets there.
-    __builtin_prefetch(at + 1024);
+    platform::Prefetch(at + 1024);
     std::size_t length = LengthAt(at);
     if (static_cast<std::size_t>(stop - at) - 2 < length) break;
     at[0] = '\r';
@@ -203,9 +208,8 @@ StringRun ReadStringRun(LocInput& input, std::int32_t maxCount, std::size_t maxB
   }
   run.text =
       std::string_view(reinterpret_cast<const char*>(text), static_cast<std::size_t>(at - text));
-  input.lineBreakWords = run.text.size() / 64 + 1;
+  run.markedWords = run.text.size() / 64 + 1;
   input.next = at;
-  return run;
 }
 
 LocHeader ReadHeader(LocInput& input) {
@@ -213,12 +217,12 @@ LocHeader ReadHeader(LocInput& input) {
   header.version = ReadInt32(input);
   header.languageCount = ReadInt32(input);
   ReadByte(input);
-  header.stringCount = ReadInt32(input);
+  header.keyCount = ReadInt32(input);
   return header;
 }
 
-void SkipKeyTable(LocInput& input, std::int32_t stringCount) {
-  if (stringCount > 0) SkipBytes(input, 4 * static_cast<std::uint64_t>(stringCount));
+void SkipKeyTable(LocInput& input, std::int32_t keyCount) {
+  if (keyCount > 0) SkipBytes(input, 4 * static_cast<std::uint64_t>(keyCount));
 }
 
 bool AppendLanguage(LanguageList& languages, std::string_view name) {

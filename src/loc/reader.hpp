@@ -58,12 +58,10 @@ struct LocInput {
   InputState state = InputState::NotOpen;
   int file = -1;  // -1 when the bytes are held in memory
   // Allocated once, when the input opens, and never grown.
-  platform::Memory<unsigned char> buffer;      // the bytes at hand, and kReadSlack more
-  unsigned char* next = nullptr;               // first byte not yet consumed
-  unsigned char* end = nullptr;                // one past the last byte at hand
-  std::uint64_t endOffset = 0;                 // file offset of `end`
-  platform::Memory<std::uint64_t> lineBreaks;  // of the last StringRun
-  std::size_t lineBreakWords = 0;              // how many of them it may have set
+  platform::Memory<unsigned char> buffer;  // the bytes at hand, and kReadSlack more
+  unsigned char* next = nullptr;           // first byte not yet consumed
+  unsigned char* end = nullptr;            // one past the last byte at hand
+  std::uint64_t endOffset = 0;             // file offset of `end`
 
   bool failed = false;
   bool outOfMemory = false;      // the failure is memory that could not be had
@@ -74,11 +72,12 @@ struct LocInput {
 struct LocHeader {
   std::int32_t version = 0;
   std::int32_t languageCount = 0;
-  std::int32_t stringCount = 0;
+  std::int32_t keyCount = 0;  // entries of the key table, 4 bytes each
 };
 
-// Key-table lengths the format allows; anything else is a damaged header.
-inline constexpr std::int32_t kMaxStringCount = 1'073'741'823;
+// The key table's size in bytes, 4 a key, stays below 4 GiB: a larger count is
+// a damaged header.
+inline constexpr std::int32_t kMaxKeyCount = 1'073'741'823;
 
 // Opens the file and allocates the buffers; when there is no memory for them,
 // the input is open but failed and out of memory, so the run can say so.
@@ -111,15 +110,18 @@ void SkipBytes(LocInput& input, std::uint64_t count);
 // or less means an empty string. The view stays valid until the next read.
 std::string_view ReadCountedString(LocInput& input);
 
-// Strings that follow one another in a language block, joined into lines:
-// `text` runs from the first string's first byte to the last string's last
-// byte, and each length prefix between two strings has been overwritten with
-// CR LF. Bit i of `lineBreaks[i / 64]` is set when text[i] is the LF of such a
-// line end. Valid until the next read from the input.
+// Strings that follow one another in a language block, joined into lines for
+// the writer. This is the one place where reading knows of the text files, on
+// purpose: each length prefix between two strings is overwritten, in the read
+// buffer, with the CR LF that ends the line before it, and that LF is marked,
+// so that a run of short strings is copied out in one pass rather than one
+// call a string. The run (its text and marks) is valid until the next read.
 struct StringRun {
-  std::string_view text;
+  std::string_view text;  // from the first string's first byte to the last one's last
   std::int32_t count = 0;
-  const std::uint64_t* lineBreaks = nullptr;
+  // Bit i of word i / 64 is set when text[i] is the LF of such a line end.
+  platform::Memory<std::uint64_t> lineBreaks;
+  std::size_t markedWords = 0;  // the words that may hold a set bit
 };
 
 // The most bytes a run of more than one string takes: small enough that its
@@ -127,13 +129,16 @@ struct StringRun {
 // the conversion.
 inline constexpr std::size_t kMaxRunBytes = 16 * 1024;
 
-// Reads at least one and at most `maxCount` strings (maxCount > 0), as many as
-// are at hand and take no more than `maxBytes` with their prefixes, or one
+// Gives the run its marks, once; false when there is no memory for them.
+bool AllocateStringRun(StringRun& run);
+
+// Reads at least one and at most `maxCount` strings (maxCount > 0): as many as
+// are at hand and take no more than kMaxRunBytes with their prefixes, or one
 // string whatever its size. Marks the input failed when the first string is cut.
-StringRun ReadStringRun(LocInput& input, std::int32_t maxCount, std::size_t maxBytes);
+void ReadStringRun(LocInput& input, std::int32_t maxCount, StringRun& run);
 
 LocHeader ReadHeader(LocInput& input);
-void SkipKeyTable(LocInput& input, std::int32_t stringCount);
+void SkipKeyTable(LocInput& input, std::int32_t keyCount);
 // Names are added only as they arrive, never reserved from the count. Returns
 // false when they do not fit in memory: the list is then emptied and the input
 // failed, out of memory, at the start of the entry that did not fit.

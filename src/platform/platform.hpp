@@ -36,8 +36,9 @@ void PrepareProcess();
 void ShowText(std::FILE* console, std::string_view text);
 
 // Opens an existing file for binary reading, without any sharing restriction.
-// Returns a descriptor, or -1 with `error` set. A folder is refused.
-int OpenForReading(const char* path, std::string& error);
+// Returns a descriptor, or -1 (the run says why in its own words). A folder is
+// refused.
+int OpenForReading(const char* path);
 
 // Reads up to `size` bytes. Returns the count read, 0 at the end of the file,
 // or -1 with `error` set.

@@ -41,12 +41,6 @@ Published* gPublished = &gOwnCopy;
 
 constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
-#if defined(VORNHOLD_NO_CLEANUP_HELPER)
-constexpr bool kStartHelper = false;  // a test build: the stop handler alone
-#else
-constexpr bool kStartHelper = true;
-#endif
-
 // Removes the named temporary file, then ends the process by the same signal,
 // so that its exit status still says how it ended. Async-signal-safe only.
 void OnStopSignal(int signal) {
@@ -91,7 +85,6 @@ const std::string& PrepareCleanUp() {
   if (prepared) return failure;
   prepared = true;
   InstallStopHandlers();
-  if (!kStartHelper) return failure = "this build starts none";
   void* shared =
       ::mmap(nullptr, sizeof(Published), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
   int ends[2];
@@ -198,16 +191,12 @@ void ShowText(std::FILE* console, std::string_view text) {
   std::fflush(console);
 }
 
-int OpenForReading(const char* path, std::string& error) {
+int OpenForReading(const char* path) {
   int file = ::open(path, O_RDONLY | O_CLOEXEC);
-  if (file < 0) {
-    error = ErrorText(errno);
-    return -1;
-  }
+  if (file < 0) return -1;
   struct stat info {};
   if (::fstat(file, &info) == 0 && S_ISDIR(info.st_mode)) {
     ::close(file);
-    error = ErrorText(EISDIR);
     return -1;
   }
   ::posix_fadvise(file, 0, 0, POSIX_FADV_SEQUENTIAL);

@@ -119,16 +119,14 @@ void ShowText(std::FILE* console, std::string_view text) {
   std::fflush(console);
 }
 
-int OpenForReading(const char* path, std::string& error) {
+int OpenForReading(const char* path) {
   // Shared with every other program; a folder cannot be opened this way.
   HANDLE handle = CreateFileW(FullPath(path).c_str(), GENERIC_READ,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) {
-    error = WindowsErrorText(GetLastError());
-    return -1;
-  }
-  return DescriptorOf(handle, error);
+  if (handle == INVALID_HANDLE_VALUE) return -1;
+  std::string ignored;
+  return DescriptorOf(handle, ignored);
 }
 
 // Reads and writes go to the system directly, so that a failure gives the
@@ -241,6 +239,8 @@ bool KeepTemporaryFile(TemporaryFile& temp, const char* target, std::string& err
   return kept;
 }
 
+// Writes went to the system directly and are in the file already: closing has
+// nothing left to report.
 void DropTemporaryFile(TemporaryFile& temp) {
   if (temp.file >= 0) ::_close(temp.file);
   temp.file = -1;

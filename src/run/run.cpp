@@ -10,6 +10,7 @@
 #include "textout/textout.hpp"
 
 static_assert(kReadSlack >= kLineReadSlack, "strings are read past their end when written");
+static_assert(kMaxRunBytes <= kMaxLinesText, "a run of strings is written in one call");
 
 LocInput gLocInput;
 LanguageList gLanguageList;
@@ -59,7 +60,7 @@ void SayDamaged(const RunTarget& target, const LocInput& input, const std::strin
 // Reads one language block into its file. Returns false when the input ended
 // inside the block; the language's line has then been ended and reported.
 bool ExtractLanguage(LocInput& input, std::string_view name, const RunTarget& target,
-                     LanguageFile& file, ExtractResult& result) {
+                     LanguageFile& file, StringRun& run, ExtractResult& result) {
   std::string shown = DisplayName(name);
   Say(target, "Extracting %s...", shown.c_str());
   result.lineOpen = true;
@@ -69,12 +70,11 @@ bool ExtractLanguage(LocInput& input, std::string_view name, const RunTarget& ta
   if (!input.failed) {
     where = "the strings of language ";
     for (std::int32_t left = count; left > 0;) {
-      StringRun run = ReadStringRun(input, left, LineRoom(file));
+      ReadStringRun(input, left, run);
       if (input.failed) break;
-      WriteLines(file, run.text, run.lineBreaks);
+      WriteLines(file, run.text, run.lineBreaks.get());
       left -= run.count;
       result.strings += run.count;
-      result.stringBytes += run.text.size() - 2 * static_cast<std::size_t>(run.count - 1);
     }
   }
   if (input.failed) {
@@ -91,7 +91,7 @@ bool ExtractLanguage(LocInput& input, std::string_view name, const RunTarget& ta
     return true;
   }
   ++result.unwritten;
-  if (file.state == FileState::Refused) {
+  if (file.state == FileState::Skipped) {
     Say(target, " Skipped: %s\n", file.error.c_str());
   } else {
     Say(target, " Failed: %s\n", file.error.c_str());
@@ -105,7 +105,7 @@ void SayOutOfMemory(const RunTarget& target, const LocInput& input) {
 }
 
 // True, after reporting it, when the input ended inside `where`.
-bool EndedInside(const RunTarget& target, const LocInput& input, const char* where) {
+bool ReportedDamageInside(const RunTarget& target, const LocInput& input, const char* where) {
   if (!input.failed) return false;
   SayDamaged(target, input, where);
   return true;
@@ -115,31 +115,33 @@ bool EndedInside(const RunTarget& target, const LocInput& input, const char* whe
 // (already reported).
 bool WalkLoc(LocInput& input, LanguageList& languages, const RunTarget& target,
              ExtractResult& result) {
-  LanguageFile file;  // its buffer is allocated before the directory takes what memory is left
-  if (input.outOfMemory || !AllocateFileBuffer(file)) {
+  // The buffers are allocated before the directory takes what memory is left.
+  LanguageFile file;
+  StringRun run;
+  if (input.outOfMemory || !AllocateFileBuffer(file) || !AllocateStringRun(run)) {
     SayOutOfMemory(target, input);
     return false;
   }
   Say(target, "Reading process started...\n");
   LocHeader header = ReadHeader(input);
-  if (EndedInside(target, input, "the header")) return false;
+  if (ReportedDamageInside(target, input, "the header")) return false;
   Say(target, "LOC File Version: %d\n", static_cast<int>(header.version));
   Say(target, "Number of Languages: %d\n", static_cast<int>(header.languageCount));
-  Say(target, "Number of Strings: %d\n", static_cast<int>(header.stringCount));
-  if (header.stringCount < 0 || header.stringCount > kMaxStringCount) {
+  Say(target, "Number of Strings: %d\n", static_cast<int>(header.keyCount));
+  if (header.keyCount < 0 || header.keyCount > kMaxKeyCount) {
     Say(target, "\"%s\" is damaged: string count %d is out of range.\n", kLocFileName,
-        static_cast<int>(header.stringCount));
+        static_cast<int>(header.keyCount));
     return false;
   }
-  SkipKeyTable(input, header.stringCount);
-  if (EndedInside(target, input, "the key table")) return false;
+  SkipKeyTable(input, header.keyCount);
+  if (ReportedDamageInside(target, input, "the key table")) return false;
   if (!ReadLanguageDirectory(input, header.languageCount, languages)) {
     Say(target,
         "\"%s\" cannot be extracted: its language directory does not fit in memory at byte %llu.\n",
         kLocFileName, static_cast<unsigned long long>(input.failOffset));
     return false;
   }
-  if (EndedInside(target, input, "the language directory")) return false;
+  if (ReportedDamageInside(target, input, "the language directory")) return false;
   Say(target, kSeparator);
   std::string why;
   if (languages.count > 0 && target.folder != nullptr && !StartLanguageFiles(why)) {
@@ -151,7 +153,7 @@ bool WalkLoc(LocInput& input, LanguageList& languages, const RunTarget& target,
   LanguageCursor cursor;
   std::string_view name;
   while (NextLanguage(languages, cursor, name)) {
-    if (!ExtractLanguage(input, name, target, file, result)) return false;
+    if (!ExtractLanguage(input, name, target, file, run, result)) return false;
   }
   return true;
 }
@@ -170,16 +172,7 @@ ExtractResult ExtractLoc(LocInput& input, LanguageList& languages, const RunTarg
     SayOutOfMemory(target, input);
     result.damaged = true;
   }
-  result.consumed = Offset(input);
-  result.languages = languages.count;
   return result;
-}
-
-ExtractResult ExtractFromMemory(const void* data, std::size_t size) {
-  LocInput input;
-  OpenInputFromMemory(input, data, size);
-  LanguageList languages;
-  return ExtractLoc(input, languages, RunTarget{});
 }
 
 namespace {

@@ -25,22 +25,15 @@ struct RunTarget {
 };
 
 struct ExtractResult {
-  bool damaged = false;           // or too large for memory: the walk stopped early
-  bool lineOpen = false;          // a language's line is started and not yet ended
-  std::int64_t strings = 0;       // strings read from the language blocks
-  std::uint64_t stringBytes = 0;  // their bytes, before line ends are added
-  int unwritten = 0;              // languages skipped or failed
-  std::uint64_t consumed = 0;     // bytes of the input read
-  std::size_t languages = 0;      // names in the directory
+  bool damaged = false;      // or too large for memory: the walk stopped early
+  bool lineOpen = false;     // a language's line is started and not yet ended
+  std::int64_t strings = 0;  // strings read from the language blocks
+  int unwritten = 0;         // languages skipped or failed
 };
 
 // Reads the header, key table, directory and every language block of `input`,
 // from "Reading process started..." to the last language's line.
 ExtractResult ExtractLoc(LocInput& input, LanguageList& languages, const RunTarget& target);
-
-// Walks a LOC file held in memory exactly as a run walks "languages.loc",
-// printing nothing and writing no file: for tests and fuzzing.
-ExtractResult ExtractFromMemory(const void* data, std::size_t size);
 
 // The program's entry routine; returns the exit status: 0 when every language
 // was written, 1 when some could not be, -1 when the input is missing or damaged.

@@ -8,11 +8,11 @@
 namespace {
 
 // Writes are of one size, 256 KiB, which costs the least system time per byte.
-// Lines are added while they surely fit below that size, and at least one at a
-// time, so the buffer has room for one more line beyond it: the longest string
-// (32767 bytes, all LF) takes 65536 bytes with its line end.
+// The buffer is written out whenever it holds that much, so it has room for
+// what one call adds beyond it: the most text a call takes, all LFs, doubles,
+// and a line end follows.
 constexpr std::size_t kWriteSize = 256 * 1024;
-constexpr std::size_t kLongestLine = 2 * 32767 + 2;
+constexpr std::size_t kLongestLine = 2 * kMaxLinesText + 2;
 
 bool IsControlByte(unsigned char c) {
   return c < 0x20 || c == 0x7F;
@@ -48,7 +48,7 @@ void WriteOut(LanguageFile& file, std::size_t size) {
 }
 
 // Why a name is not made a file, or null when it is.
-const char* RefusalReason(platform::NameCheck check) {
+const char* SkipReason(platform::NameCheck check) {
   switch (check) {
     case platform::NameCheck::Plain:
       return nullptr;
@@ -100,16 +100,15 @@ std::string DisplayName(std::string_view name) {
 }
 
 void OpenLanguageFile(LanguageFile& file, const char* folder, std::string_view name) {
-  file.error.clear();
   file.used = 0;
   if (folder == nullptr) {
     file.state = FileState::Discard;
     return;
   }
-  const char* refused = RefusalReason(platform::CheckFileName(name));
-  if (refused != nullptr) {
-    file.state = FileState::Refused;
-    file.error = refused;
+  const char* skipped = SkipReason(platform::CheckFileName(name));
+  if (skipped != nullptr) {
+    file.state = FileState::Skipped;
+    file.error = skipped;
     return;
   }
   file.finalPath = std::string(folder) + "/" + std::string(name) + ".txt";
@@ -117,16 +116,10 @@ void OpenLanguageFile(LanguageFile& file, const char* folder, std::string_view n
   file.state = created ? FileState::Writing : FileState::Failed;
 }
 
-std::size_t LineRoom(const LanguageFile& file) {
-  return (kWriteSize - file.used) / 2;
-}
-
 void WriteLines(LanguageFile& file, std::string_view text, const std::uint64_t* lineBreaks) {
   if (file.state != FileState::Writing && file.state != FileState::Discard) return;
   char* out = file.buffer.get() + file.used;
-  std::size_t stored = StoreWithCrLf(out, text.data(), text.size(), lineBreaks, file.fewLineFeeds);
-  // Fewer than one LF in four chunks, so that a branch on it is mostly guessed right.
-  file.fewLineFeeds = (stored - text.size()) * 4 * 64 < text.size();
+  std::size_t stored = StoreWithCrLf(out, text.data(), text.size(), lineBreaks);
   out[stored] = '\r';
   out[stored + 1] = '\n';
   file.used += stored + 2;

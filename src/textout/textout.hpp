@@ -19,7 +19,7 @@ enum class FileState {
   Closed,   // nothing open
   Writing,  // a temporary file is open and all is well
   Discard,  // lines are counted but go nowhere
-  Refused,  // the name cannot be a file name (`error` says why); nothing is written
+  Skipped,  // the name cannot be a file name (`error` says why); nothing is written
   Failed,   // creating or writing failed; `error` says why
   Done,     // the file is complete and in place
 };
@@ -36,7 +36,6 @@ struct LanguageFile {
   std::string error;
   platform::Memory<char> buffer;  // kept from one language to the next
   std::size_t used = 0;
-  bool fewLineFeeds = false;  // LFs to convert were rare in the last lines
 };
 
 // Returns true when a folder of that name exists afterwards; the temporary
@@ -58,9 +57,9 @@ std::string DisplayName(std::string_view name);
 // nowhere (they are only counted). The caller goes on whatever the resulting state is.
 void OpenLanguageFile(LanguageFile& file, const char* folder, std::string_view name);
 
-// How many bytes of input the next lines may take: each input byte becomes at
-// most two in the file, so up to this many always fit in the buffer at once.
-std::size_t LineRoom(const LanguageFile& file);
+// The most text that one call of WriteLines may take: a string of the longest
+// kind, or several shorter ones.
+inline constexpr std::size_t kMaxLinesText = 32767;
 
 // Writes `text` and a line end after it, reading up to kLineReadSlack bytes
 // past the text (they must be readable; their values do not matter). Where the text ends one line
@@ -69,7 +68,7 @@ std::size_t LineRoom(const LanguageFile& file);
 void WriteLines(LanguageFile& file, std::string_view text, const std::uint64_t* lineBreaks);
 
 // Finishes the file: Done when it is complete and in place, else Failed (and
-// any earlier file of that name is left as it was). Refused stays Refused.
+// any earlier file of that name is left as it was). Skipped stays Skipped.
 void CloseLanguageFile(LanguageFile& file);
 
 // Drops an unfinished file without touching any earlier one.

@@ -18,15 +18,18 @@ void Require(bool holds, const char* what) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  ExtractResult result = ExtractFromMemory(data, size);
-  Require(result.consumed <= size, "read past the end of the input");
-  Require(result.stringBytes <= result.consumed, "handed out more string bytes than were read");
+  LocInput input;
+  OpenInputFromMemory(input, data, size);
+  LanguageList languages;
+  ExtractResult result = ExtractLoc(input, languages, RunTarget{});
+  std::uint64_t consumed = Offset(input);
+  Require(consumed <= size, "read past the end of the input");
   // Every directory entry takes at least 6 bytes and every string at least 2
   // (the one a damaged input ends in is counted but not read).
-  Require(result.languages <= size / 6, "more languages than the input can hold");
-  Require(
-      result.strings >= 0 && static_cast<std::uint64_t>(result.strings) * 2 <= result.consumed + 2,
-      "more strings than bytes read");
-  Require(result.damaged || result.unwritten == 0, "a language failed without any file");
+  Require(languages.count <= size / 6, "more languages than the input can hold");
+  Require(result.strings >= 0 && static_cast<std::uint64_t>(result.strings) * 2 <= consumed + 2,
+          "more strings than bytes read");
+  Require(!result.lineOpen, "a language's line was left open");
+  Require(!input.failed || result.damaged, "the input ended early but the walk went on");
   return 0;
 }
