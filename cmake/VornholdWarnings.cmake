@@ -1,7 +1,10 @@
-# The project's own code builds without a single warning on g++ and clang.
+# The project's own code builds without a single warning, with the flags of
+# the compiler at hand: g++ and clang, or Visual C++.
 function(vornhold_warnings target)
-  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic)
-  if(VORNHOLD_WARNINGS_AS_ERRORS)
-    target_compile_options(${target} PRIVATE -Werror)
+  if(MSVC)
+    target_compile_options(${target} PRIVATE /W4 $<$<BOOL:${VORNHOLD_WARNINGS_AS_ERRORS}>:/WX>)
+  else()
+    target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic
+                                             $<$<BOOL:${VORNHOLD_WARNINGS_AS_ERRORS}>:-Werror>)
   endif()
 endfunction()

@@ -24,7 +24,7 @@ using Files = std::map<std::string, std::string>;
 namespace {
 
 std::string gProgram;
-int gDamageRuns = 2000;
+int gDamageRuns = 300;  // the test run sets how many (--damage-runs)
 int gCodePage = 0;        // the system's code page, where the test run sets one (wine: LANG)
 bool gOnConsole = false;  // the program's output goes to this test's console
 unsigned long long gDamageSeed = 0;  // 0: pick one from the clock
@@ -130,9 +130,9 @@ constexpr bool kCanLimitMemory = false;
 constexpr bool kCanLimitMemory = true;
 #endif
 // The program's own needs, a few MiB, and twice a 12 MB directory (below) fit.
-constexpr Limits kAddressSpace24MiB{24 << 10};
+constexpr Limits kAddressSpace24MiB{.addressSpaceKiB = 24 << 10};
 // Standard input, output and error and the input file: no pipe to a helper.
-constexpr Limits kNoHelperPossible{0, 5};
+constexpr Limits kNoHelperPossible{.openFiles = 5};
 const std::string kNoHelper =
     "No clean-up helper could be started (Too many open files): if the program is killed, a "
     "temporary file may stay in Output until the next run.\n";
@@ -255,7 +255,8 @@ const Case kCases[] = {
      {{"Output/big.txt", "earlier big\r\n"}}, 1,
      Header(2, 2, 0) + kSeparator + "Extracting big... Failed: <reason>\n" + Done("small") +
          Summary(3) + "1 languages could not be written.\n",
-     Out({{"big.txt", "earlier big\r\n"}, {"small.txt", "fits\r\n"}}), {0, 0, 100'000}},
+     Out({{"big.txt", "earlier big\r\n"}, {"small.txt", "fits\r\n"}}),
+     {.fileSizeBytes = 100'000}},
     {"temporary files that earlier runs left are removed", kWorked,
      {{"Output/vornhold-2147483647-1.tmp", "left"}, {"Output/vornhold-2147483647-x.tmp", "mine"},
       {"Output/vornhold-.tmp", "mine"}}, 0, kWorkedConsole,

@@ -24,7 +24,7 @@ for kind in "${want[@]}"; do
       need zip
       # The 32-bit loader only where 32-bit programs can run at all, natively or
       # under emulation.
-      if bash "$(dirname "$0")/runs_32bit.sh" >/dev/null; then need wine32:i386; fi
+      if bash "$(dirname "$0")/../support/runs_32bit.sh" >/dev/null; then need wine32:i386; fi
       ;;
     fuzz) need clang; need libclang-rt-dev ;;
     *) echo "install_deps: unknown kind '$kind'" >&2; exit 2 ;;

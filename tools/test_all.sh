@@ -12,7 +12,7 @@ bash tools/install_deps.sh native fuzz windows
 cmake --workflow --preset default
 cmake --workflow --preset sanitize
 cmake --workflow --preset windows-x86_64
-how=$(bash tools/runs_32bit.sh || true)
+how=$(bash support/runs_32bit.sh || true)
 case "$how" in
   native)
     echo "this machine runs 32-bit programs: the whole suite runs on the 32-bit build"

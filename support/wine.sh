@@ -8,7 +8,7 @@
 # whenever it is installed, even on a machine that cannot run it. Where the
 # machine runs 32-bit programs only under emulation, the 32-bit tests set
 # VORNHOLD_QEMU_I386 to the qemu-i386 that runs them, and every wine process
-# runs in a namespace where 32-bit programs go to it (cmake/emulate_i386.sh).
+# runs in a namespace where 32-bit programs go to it (support/emulate_i386.sh).
 set -euo pipefail
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 here=$(dirname "$0")

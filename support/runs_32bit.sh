@@ -3,7 +3,7 @@
 # kernels are built or booted without 32-bit support, whatever the
 # distribution has installed. Prints "native"; or "emulated QEMU" when they
 # run only under that qemu-i386, in a user namespace of their own (see
-# cmake/emulate_i386.sh); or "none", and then fails. VORNHOLD_32BIT=emulated
+# support/emulate_i386.sh); or "none", and then fails. VORNHOLD_32BIT=emulated
 # skips the native try, to test the emulation where both work.
 # The program tried is a 96-byte static ELF made here that only exits with
 # status 42.
@@ -30,8 +30,8 @@ exits42() {
 }
 if [ "${VORNHOLD_32BIT:-}" != emulated ] && exits42 "$probe"; then
   echo native
-elif qemu=$(bash "$root/tools/qemu_i386.sh") &&
-     exits42 bash "$root/cmake/emulate_i386.sh" "$qemu" "$probe"; then
+elif qemu=$(bash "$root/support/qemu_i386.sh") &&
+     exits42 bash "$root/support/emulate_i386.sh" "$qemu" "$probe"; then
   echo "emulated $qemu"
 else
   echo none
