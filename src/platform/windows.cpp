@@ -100,11 +100,21 @@ std::vector<char> RenameInformation(const std::wstring& target) {
 
 }  // namespace
 
+// Asking the system whether a handle is a console takes a call to it: asked
+// once a stream, since a run prints a few lines for every language.
+bool IsConsole(std::FILE* stream, HANDLE handle) {
+  static std::FILE* asked = nullptr;
+  static bool console = false;
+  DWORD mode = 0;
+  if (stream != asked) console = GetConsoleMode(handle, &mode) != 0;
+  asked = stream;
+  return console;
+}
+
 void ShowText(std::FILE* console, std::string_view text) {
   std::fflush(console);
   HANDLE handle = HandleOf(::_fileno(console));
-  DWORD mode = 0;
-  if (GetConsoleMode(handle, &mode)) {
+  if (IsConsole(console, handle)) {
     int size = static_cast<int>(text.size());
     int units = MultiByteToWideChar(CP_ACP, 0, text.data(), size, nullptr, 0);
     // No exception: this also reports that memory ran out.
