@@ -21,8 +21,14 @@ ProgramRun RunProgram(const std::string& program, const std::string& folder,
   startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
   PROCESS_INFORMATION process{};
   std::string commandLine = "\"" + program + "\"";
-  BOOL started = CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0,
-                                nullptr, folder.c_str(), &startup, &process);
+  // Under wine a start fails now and then, once in some thousands, for
+  // reasons of wine's own: a few tries.
+  BOOL started = FALSE;
+  for (int attempt = 0; attempt < 3 && !started; ++attempt) {
+    if (attempt > 0) Sleep(100);
+    started = CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0,
+                             nullptr, folder.c_str(), &startup, &process);
+  }
   CloseHandle(in);
   if (out != INVALID_HANDLE_VALUE) CloseHandle(out);
   if (!started) return run;
