@@ -12,8 +12,10 @@ void SetTempRoot(const fs::path& root) {
   gTempRoot = root;
 }
 
-TempFolder::TempFolder(const std::string& label)
-    : path((gTempRoot.empty() ? fs::temp_directory_path() : gTempRoot) /
+TempFolder::TempFolder(const std::string& label, const fs::path& root)
+    : path((!root.empty()       ? root
+            : gTempRoot.empty() ? fs::temp_directory_path()
+                                : gTempRoot) /
            ("vornhold-test-" + label + "-" + std::to_string(std::random_device()()))) {
   fs::create_directories(path);
 }

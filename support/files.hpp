@@ -10,9 +10,10 @@ namespace fs = std::filesystem;
 // Where TempFolders are made: the system's temporary folder unless set.
 void SetTempRoot(const fs::path& root);
 
-// A fresh, empty folder that is removed with everything in it at the end.
+// A fresh, empty folder that is removed with everything in it at the end; in
+// `root` where that is given.
 struct TempFolder {
-  explicit TempFolder(const std::string& label);
+  explicit TempFolder(const std::string& label, const fs::path& root = {});
   ~TempFolder();
   TempFolder(const TempFolder&) = delete;
   TempFolder& operator=(const TempFolder&) = delete;

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# A small file system of a kind that Windows users' drives have, mounted on a
-# folder for the tests that run the program there, as on a USB stick or an
-# NTFS disk; and its removal.
-# Usage: mount_scratch.sh mount exfat|ntfs DIR
+# A small file system mounted on a folder for the tests that run the program
+# there: of a kind that Windows users' drives have (a USB stick, an NTFS disk),
+# or XFS, whose disk the tests copy at a moment to stand for a power cut; and
+# its removal.
+# Usage: mount_scratch.sh mount exfat|ntfs|xfs DIR
+#        mount_scratch.sh cut DIR COPY    the disk of DIR as it is now, mounted on COPY
 #        mount_scratch.sh unmount DIR
 # Mounting needs root and a loop device. Where it is not allowed, this says
 # SKIP and the tests that need it skip too: they find no DIR/file-system.
@@ -25,6 +27,8 @@ case "$action" in
     case "$kind" in
       exfat) format=(mkfs.exfat "$image") mounter=mount.exfat-fuse ;;
       ntfs) format=(mkntfs -F -Q "$image") mounter=ntfs-3g ;;
+      # mkfs.xfs takes no less than 300 MB; the image is sparse.
+      xfs) truncate -s 320M "$image"; format=(mkfs.xfs -q -f "$image") mounter=mount ;;
     esac
     if "${format[@]}" >/dev/null 2>&1 && device=$(losetup -f --show "$image" 2>/dev/null) &&
        "$mounter" "$device" "$dir" 2>/dev/null; then
@@ -33,6 +37,15 @@ case "$action" in
     else
       echo "SKIP: cannot mount $kind on $dir here (needs root and a loop device)"
     fi
+    ;;
+  cut)
+    copy=$3
+    dir=$2 image=$2.img
+    rm -rf "$copy" "$copy.img"
+    mkdir -p "$copy"
+    cp --sparse=always "$image" "$copy.img"
+    # The copy has the same identity as the disk still mounted.
+    device=$(losetup -f --show "$copy.img") && mount -o nouuid "$device" "$copy" || exit 1
     ;;
 esac
 exit 0

@@ -12,14 +12,12 @@ struct ProgramRun {
 };
 
 // Cuts a run short: `afterMicroseconds` after the start, or as soon as a new
-// entry appears in `watchFolder` when it is set; by `signal` on POSIX systems
-// (to the program's child processes too, all at once, with `withChildren`),
+// entry appears in `watchFolder` when it is set; by `signal` on POSIX systems,
 // by TerminateProcess on Windows.
 struct Stop {
   unsigned long afterMicroseconds = 0;
   std::string watchFolder;
   int signal = 0;
-  bool withChildren = false;
 };
 
 // What the program's environment allows it, on POSIX systems; 0 is no limit.
@@ -28,6 +26,9 @@ struct Limits {
   unsigned openFiles = 0;
   unsigned long fileSizeBytes = 0;
   bool closedConsole = false;  // its standard output a pipe that no one reads
+  // The first process of a PID namespace of its own, as in a container
+  // (`unshare`, which needs root).
+  bool ownPidNamespace = false;
 };
 
 // Starts the program and waits for it (the one part that differs by system).

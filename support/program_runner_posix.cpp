@@ -27,12 +27,14 @@ std::vector<pid_t> ChildrenOf(pid_t parent) {
   return children;
 }
 
-// Stopped first, so that the program does nothing more while its children go.
-void KillWithChildren(pid_t program, int signal) {
-  kill(program, SIGSTOP);
-  for (pid_t child : ChildrenOf(program)) kill(child, signal);
-  kill(program, signal);
-  kill(program, SIGCONT);
+// The program itself, where `started` is the `unshare` that starts it.
+pid_t ProgramIn(pid_t started) {
+  for (int wait = 0; wait < 10'000; ++wait) {
+    std::vector<pid_t> children = ChildrenOf(started);
+    if (!children.empty()) return children.front();
+    usleep(100);
+  }
+  return started;
 }
 
 }  // namespace
@@ -59,16 +61,17 @@ ProgramRun RunProgram(const std::string& program, const std::string& folder,
     Limit(RLIMIT_NOFILE, limits.openFiles);
     Limit(RLIMIT_FSIZE, limits.fileSizeBytes);
     alarm(static_cast<unsigned>(timeoutSeconds));  // outlives exec: a hang ends by SIGALRM
-    execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
+    if (limits.ownPidNamespace) {
+      execlp("unshare", "unshare", "--pid", "--fork", "--mount-proc", "--kill-child", "--",
+             program.c_str(), static_cast<char*>(nullptr));
+    } else {
+      execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
+    }
     _exit(127);
   }
   if (stop != nullptr) {
     WaitForStop(*stop);
-    if (stop->withChildren) {
-      KillWithChildren(child, stop->signal);
-    } else {
-      kill(child, stop->signal);
-    }
+    kill(limits.ownPidNamespace ? ProgramIn(child) : child, stop->signal);
   }
   int status = 0;
   while (waitpid(child, &status, 0) < 0 && errno == EINTR) {

@@ -4,6 +4,12 @@
 // so the same tests run against every build of it.
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -32,6 +38,8 @@ unsigned long long gDamageSeed = 0;  // 0: pick one from the clock
 // puts them on a mounted one (--scratch): "exfat", "ntfs", or empty when that
 // could not be mounted or none was asked for.
 std::string gScratch, gFileSystem;
+// The script that mounted it, which can also copy its disk at a moment (--mount-script).
+std::string gMountScript;
 
 const std::string kBanner =
     "Vornhold String Extractor\n"
@@ -41,6 +49,11 @@ const std::string kSeparator = "========================\n";
 const std::string kPrompt = "\nPress enter to exit...";
 const std::string kDamaged = "\"languages.loc\" is damaged: ";
 constexpr int kDamagedStatus = 255;  // -1 as a shell sees it
+#ifdef _WIN32
+constexpr int kStoppedStatus = 1;  // as the tests' TerminateProcess gives it
+#else
+constexpr int kStoppedStatus = 128;  // and the signal's number
+#endif
 constexpr std::int32_t kMaxKeys = 1'073'741'823;
 
 std::string Header(int version, int languages, int strings) {
@@ -131,11 +144,6 @@ constexpr bool kCanLimitMemory = true;
 #endif
 // The program's own needs, a few MiB, and twice a 12 MB directory (below) fit.
 constexpr Limits kAddressSpace24MiB{.addressSpaceKiB = 24 << 10};
-// Standard input, output and error and the input file: no pipe to a helper.
-constexpr Limits kNoHelperPossible{.openFiles = 5};
-const std::string kNoHelper =
-    "No clean-up helper could be started (Too many open files): if the program is killed, a "
-    "temporary file may stay in Output until the next run.\n";
 
 // A directory of `names` names of `size` bytes, claiming ever more.
 Bytes Directory(int names, std::size_t size) {
@@ -248,18 +256,16 @@ const Case kCases[] = {
      {{"Output/en.txt", "earlier\r\n"}}, kDamagedStatus, Header(1, 0x7FFFFFFF, 0) +
          "\"languages.loc\" cannot be extracted: its language directory does not fit in memory at "
          "byte <n>.\n", Out({{"en.txt", "earlier\r\n"}}), kAddressSpace24MiB},
-    {"no helper process possible", kWorked, {}, 0,
-     Header(2, 2, 1) + kSeparator + kNoHelper + Done("en") + Done("fr") + Summary(2),
-     kWorkedFiles, kNoHelperPossible},
     {"a file-size limit fails the language past it", BigAndSmall(),
      {{"Output/big.txt", "earlier big\r\n"}}, 1,
      Header(2, 2, 0) + kSeparator + "Extracting big... Failed: <reason>\n" + Done("small") +
          Summary(3) + "1 languages could not be written.\n",
      Out({{"big.txt", "earlier big\r\n"}, {"small.txt", "fits\r\n"}}),
      {.fileSizeBytes = 100'000}},
-    {"temporary files that earlier runs left are removed", kWorked,
-     {{"Output/vornhold-2147483647-1.tmp", "left"}, {"Output/vornhold-2147483647-x.tmp", "mine"},
-      {"Output/vornhold-.tmp", "mine"}}, 0, kWorkedConsole,
+    {"temporary files that earlier runs left are removed, whatever process ids they name", kWorked,
+     {{"Output/vornhold-2147483647-1.tmp", "left"}, {"Output/vornhold-1-2.tmp", "left"},
+      {"Output/vornhold-2147483647-x.tmp", "mine"}, {"Output/vornhold-.tmp", "mine"}}, 0,
+     kWorkedConsole,
      Out({{"en.txt", "Hi\r\n"}, {"fr.txt", "Salut\r\n"}, {"vornhold-2147483647-x.tmp", "mine"},
           {"vornhold-.tmp", "mine"}})},
     {"a huge key count", Huge(1, kMaxKeys, 1), {}, kDamagedStatus,
@@ -308,25 +314,20 @@ TEST_F(Extract, EveryCaseGivesItsConsoleFilesAndStatus) {
   }
 }
 
-// Also where no clean-up helper can be started.
 TEST_F(Extract, FileCutShortAnywhereIsReportedAndKeepsEarlierFiles) {
-  for (const Limits& limits : {Limits{}, kNoHelperPossible}) {
-    for (std::size_t size = 0; size < kWorked.size() && (kCanLimit || limits.openFiles == 0);
-         ++size) {
-      SCOPED_TRACE(std::to_string(limits.openFiles) + " files, cut to " + std::to_string(size));
-      fs::remove_all(Output());
-      Make(work, {{"Output/en.txt", "old en\r\n"}, {"Output/fr.txt", "old fr\r\n"}});
-      PutLoc(kWorked.substr(0, size));
-      ProgramRun run = Run(nullptr, limits);
-      EXPECT_EQ(run.exitStatus, kDamagedStatus);
-      EXPECT_NE(
-          run.console.find(kDamaged + "it ends at byte " + std::to_string(size) + ", inside "),
-          std::string::npos)
-          << run.console;
-      // en's block is complete from byte 50 on; fr's never is.
-      EXPECT_EQ(Everything(),
-                Out({{"en.txt", size >= 50 ? "Hi\r\n" : "old en\r\n"}, {"fr.txt", "old fr\r\n"}}));
-    }
+  for (std::size_t size = 0; size < kWorked.size(); ++size) {
+    SCOPED_TRACE("cut to " + std::to_string(size));
+    fs::remove_all(Output());
+    Make(work, {{"Output/en.txt", "old en\r\n"}, {"Output/fr.txt", "old fr\r\n"}});
+    PutLoc(kWorked.substr(0, size));
+    ProgramRun run = Run();
+    EXPECT_EQ(run.exitStatus, kDamagedStatus);
+    EXPECT_NE(run.console.find(kDamaged + "it ends at byte " + std::to_string(size) + ", inside "),
+              std::string::npos)
+        << run.console;
+    // en's block is complete from byte 50 on; fr's never is.
+    EXPECT_EQ(Everything(),
+              Out({{"en.txt", size >= 50 ? "Hi\r\n" : "old en\r\n"}, {"fr.txt", "old fr\r\n"}}));
   }
 }
 
@@ -451,25 +452,42 @@ TEST_F(Extract, EnvironmentEndsItWithAReportNeverASignal) {
 }
 #endif
 
-// Stops runs at random moments, and right when a new file appears in
-// "Output": whatever ends the process, "Output" holds only language files,
-// each with its earlier content or its complete new content, and at most the
-// temporary file of a run killed with its helper. The next run leaves only
-// language files, all complete.
-TEST_F(Extract, StoppedAtAnyMomentLeavesOnlyWholeFiles) {
+// Languages of `strings` strings of varied sizes (a third hold an LF), and
+// the files they make.
+locbuild::LocFile ManyStrings(int languages, int strings, Files& fresh) {
   locbuild::LocFile loc;
-  Files earlier, fresh{{"Output", "<folder>"}};
-  const int strings = gFileSystem.empty() ? 20000 : 5000;  // FUSE mounts write slowly
-  for (char i = 0; i < 16; ++i) {
-    auto& language =
-        loc.languages.emplace_back(locbuild::Language{std::string{'L', char('a' + i)}, {}, 0});
+  for (int i = 0; i < languages; ++i) {
+    auto& language = loc.languages.emplace_back(locbuild::Language{"L" + std::to_string(i), {}, 0});
     for (int k = 0; k < strings; ++k) {
-      language.strings.push_back(std::string(40 + (k * 37 + i) % 120, 'a' + k % 26) +
+      language.strings.push_back(std::string(40 + (k * 37 + i) % 120, char('a' + k % 26)) +
                                  (k % 3 == 0 ? "\nline" : ""));
     }
     fresh["Output/" + language.name + ".txt"] = locbuild::ExpectedText(language.strings);
-    if (i % 2 == 0) earlier["Output/" + language.name + ".txt"] = "earlier\r\n";
   }
+  return loc;
+}
+
+// PID namespaces, as containers have, need root.
+bool CanMakePidNamespaces() {
+#ifdef _WIN32
+  return false;
+#else
+  return geteuid() == 0;
+#endif
+}
+
+// Stops runs at random moments, and right when a new file appears in
+// "Output": whatever ends the process, "Output" holds only language files,
+// each with its earlier content or its complete new content, and at most the
+// temporary file of a run killed outright. The next run leaves only language
+// files, all complete. The first process of a PID namespace (a container's)
+// ends on a stop signal too, and what its kill leaves is removed by a run
+// outside the namespace.
+TEST_F(Extract, StoppedAtAnyMomentLeavesOnlyWholeFiles) {
+  Files earlier, fresh{{"Output", "<folder>"}};
+  const int strings = gFileSystem.empty() ? 20000 : 5000;  // FUSE mounts write slowly
+  locbuild::LocFile loc = ManyStrings(16, strings, fresh);
+  for (int i = 0; i < 16; i += 2) earlier["Output/" + loc.languages[i].name + ".txt"] = "earlier\r\n";
   Make(work, {{"languages.loc", locbuild::BuildLoc(loc)}});
   auto restart = [&] {
     fs::remove_all(Output());
@@ -490,42 +508,46 @@ TEST_F(Extract, StoppedAtAnyMomentLeavesOnlyWholeFiles) {
       std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - started)
           .count());
   ASSERT_TRUE(Everything() == fresh) << stray(true);  // too large to show whole
-  // A kill that no clean-up outlives may leave a temporary file for the next run.
   struct Way {
     int signal;
-    bool withChildren = false;
-    Limits limits = {};
-    bool mayLeaveOne = false;
+    bool mayLeaveOne = false;  // a kill that no clean-up outlives
+    bool ownPidNamespace = false;
   };
   const Way ways[] = {
 #ifdef _WIN32
       // A stop between a file's creation and its deletion mark, or between
       // clearing the mark and the rename, leaves it. Three rounds.
-      {0, false, {}, true},
-      {0, false, {}, true},
-      {0, false, {}, true}};
+      {0, true},
+      {0, true},
+      {0, true}};
 #else
       {SIGINT},
       {SIGTERM},
       {SIGHUP},
-      {SIGKILL},
-      {SIGKILL, true, {}, true},
-      {SIGINT, false, kNoHelperPossible},
-      {SIGKILL, false, kNoHelperPossible, true}};
+      {SIGKILL, true},
+      {SIGTERM, false, true},
+      {SIGKILL, true, true}};
 #endif
   std::mt19937 random(7);
   for (const Way& way : ways) {
+    if (way.ownPidNamespace && !CanMakePidNamespaces()) continue;
     for (int moment = 0; moment < 4; ++moment) {  // the last right when a new file appears
       Stop stop{moment == 3 ? 10ul * whole : random() % whole, moment == 3 ? Output().string() : "",
-                way.signal, way.withChildren};
-      SCOPED_TRACE("signal " + std::to_string(way.signal) + (way.withChildren ? " to all" : "") +
-                   ", " + std::to_string(way.limits.openFiles) + " files, after " +
+                way.signal};
+      SCOPED_TRACE("signal " + std::to_string(way.signal) +
+                   (way.ownPidNamespace ? " in a PID namespace" : "") + ", after " +
                    std::to_string(stop.afterMicroseconds) + " us, " + stop.watchFolder);
       restart();
-      // A run stopped half-way through cannot have ended by itself.
-      EXPECT_TRUE(Run(&stop, way.limits).exitStatus != 0 || moment != 3);
-      // The helper removes a killed program's temporary file a moment after it
-      // ends; wine closes its files a moment after.
+      // A run stopped half-way through ends by the stop: killed by the signal,
+      // or where that cannot kill it (a PID namespace's first process), with
+      // the status a shell gives such a death; TerminateProcess's on Windows.
+      // (`unshare` reports its child's death by SIGKILL as a failure of its own.)
+      ProgramRun stopped = Run(&stop, {.ownPidNamespace = way.ownPidNamespace});
+      if (moment == 3 && !(way.ownPidNamespace && way.mayLeaveOne)) {
+        EXPECT_TRUE(stopped.killedBySignal || stopped.exitStatus == kStoppedStatus + way.signal)
+            << stopped.exitStatus;
+      }
+      // Wine closes a killed program's files a moment after it ends.
       for (int wait = 0; wait < 300 && !stray(true).empty(); ++wait) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
       }
@@ -534,7 +556,76 @@ TEST_F(Extract, StoppedAtAnyMomentLeavesOnlyWholeFiles) {
       EXPECT_TRUE(Everything() == fresh) << stray(true);
     }
   }
+  if (!CanMakePidNamespaces()) GTEST_SKIP() << "the stops in a PID namespace need root";
 }
+
+// Two runs share one "Output", as two containers share a USB stick: one
+// writes 3,000 languages while the other, in a PID namespace of its own,
+// starts again and again and sweeps the folder of left-over temporary files.
+// It takes none of the writing run's files, whatever process ids they name.
+TEST_F(Extract, ARunInAnotherPidNamespaceSweepsOnlyWhatNoOneHolds) {
+  if (!CanMakePidNamespaces()) GTEST_SKIP() << "PID namespaces need root";
+  Files fresh{{"Output", "<folder>"}};
+  PutLoc(locbuild::BuildLoc(ManyStrings(3000, 2, fresh)));
+  // Its folder is elsewhere (exFAT has no links), its "Output" a link to ours.
+  TempFolder neighbour("neighbour", fs::temp_directory_path());
+  fs::create_directory_symlink(Output(), neighbour.path / "Output");
+  for (int round = 0; round < 5; ++round) {  // the first makes the files, the others replace them
+    SCOPED_TRACE("round " + std::to_string(round));
+    std::atomic<bool> writing = true;
+    int sweeps = 0;
+    std::thread sweeper([&] {
+      for (; writing; ++sweeps) {
+        RunProgram(gProgram, neighbour.path.string(), (side.path / "neighbour.txt").string(), 30,
+                   nullptr, {.ownPidNamespace = true});
+      }
+    });
+    ProgramRun run = Run();
+    writing = false;
+    sweeper.join();
+    EXPECT_GT(sweeps, 1);
+    EXPECT_EQ(run.exitStatus, 0) << run.console.substr(0, 2000);
+    EXPECT_TRUE(Everything() == fresh);
+  }
+}
+
+#ifndef _WIN32
+// A power cut a moment after a run that replaced some files and made others,
+// once another program has synced a file of its own (which commits the
+// journal, renames included): in the disk's state at that moment, every
+// language file is as it was or complete, never empty or cut.
+TEST_F(Extract, PowerCutLeavesEveryFileAsItWasOrComplete) {
+  if (gMountScript.empty()) GTEST_SKIP() << "needs a mounted disk image to copy (--mount-script)";
+  Files fresh{{"Output", "<folder>"}}, earlier{{"Output", "<folder>"}};
+  PutLoc(locbuild::BuildLoc(ManyStrings(12, 200, fresh)));
+  for (int i = 0; i < 12; i += 2) earlier["Output/L" + std::to_string(i) + ".txt"] = "earlier\r\n";
+  Make(work, earlier);
+  sync();
+  ASSERT_EQ(Run().exitStatus, 0);
+  {
+    std::ofstream other(side.path / "other", std::ios::binary);
+    other << "another program's file";
+  }
+  int other = open((side.path / "other").c_str(), O_WRONLY);
+  ASSERT_EQ(fsync(other), 0);
+  close(other);
+  const std::string copy = gScratch + "-cut";
+  ASSERT_EQ(std::system(("bash " + gMountScript + " cut " + gScratch + " " + copy).c_str()), 0);
+  Files cut = Snapshot(fs::path(copy) / fs::relative(work, gScratch));
+  std::system(("bash " + gMountScript + " unmount " + copy).c_str());
+  cut.erase("languages.loc");
+  for (const auto& [name, bytes] : fresh) {
+    SCOPED_TRACE(name);
+    if (cut.count(name) == 0) {
+      EXPECT_EQ(earlier.count(name), 0u) << "an earlier file is gone";
+    } else {
+      EXPECT_TRUE(cut[name] == bytes || (earlier.count(name) > 0 && cut[name] == earlier[name]))
+          << cut[name].size() << " bytes";
+    }
+  }
+  for (const auto& [name, bytes] : cut) EXPECT_EQ(fresh.count(name), 1u) << name;
+}
+#endif
 
 // On a disk that a language does not fit on, its line says why in the
 // system's words and its earlier file stays; the next language is written.
@@ -569,6 +660,7 @@ int main(int argc, char** argv) {
     if (option == "--damage-seed") gDamageSeed = std::strtoull(value.c_str(), nullptr, 10);
     if (option == "--code-page") gCodePage = std::atoi(value.c_str());
     if (option == "--scratch") gScratch = value;
+    if (option == "--mount-script") gMountScript = value;
     if (option == "--on-console") gOnConsole = value == "yes";
   }
   if (gProgram.empty()) {

@@ -15,6 +15,8 @@ for kind in "${want[@]}"; do
       # exFAT and NTFS file systems for the tests' folders, as on a USB stick
       # or a Windows disk.
       need exfat-fuse; need exfatprogs; need ntfs-3g
+      # XFS, whose disk image the power-cut test copies.
+      need xfsprogs
       ;;
     windows)
       need g++-mingw-w64-i686; need g++-mingw-w64-x86-64; need wine64

@@ -27,7 +27,8 @@ Memory<T> Allocate(std::size_t count) {
 
 // Ignores the signals by which the environment would end the run without a
 // word (a console pipe closed early, a file-size limit): the write concerned
-// fails instead, with its reason.
+// fails instead, with its reason. Sets up the removal of a temporary file on
+// the signals that stop a console program.
 void PrepareProcess();
 
 // Shows console text, in the system's code page, and flushes it. A Windows
@@ -47,25 +48,20 @@ long ReadSome(int file, void* buffer, std::size_t size, std::string& error);
 // A new file in a folder for binary writing, which nothing ends up holding
 // unless KeepTemporaryFile puts it in place. Where the file system allows it,
 // it has no name until then; else it has a name "vornhold-<process id>-<n>.tmp"
-// that goes away with the process however it ends: on Windows by its
-// delete-on-close mark, on POSIX systems by a helper process that removes it
-// once the program has ended, and by clean-up on the signals that stop a
-// console program. What a power cut or the kill of every process leaves is
-// removed by the next run (RemoveStaleTemporaryFiles).
+// that goes away with the process: on Windows by its delete-on-close mark
+// however the process ends, on POSIX systems on the signals that stop a
+// console program. Its maker holds it (locked, or open without sharing on
+// Windows) from the moment it has a name until it is in place, so what a kill
+// or a power cut leaves is told from a live run's file by whether anyone
+// holds it, and removed by the next run (RemoveStaleTemporaryFiles).
 struct TemporaryFile {
   int file = -1;
   std::string folder;
   std::string path;  // its name while it has one, else empty
 };
 
-// Sets up the removal of this run's temporary files once, before the first
-// one. False, with `error` set, when no helper process could be started: a
-// stop signal still removes a temporary file, but a kill may leave one behind
-// for the next run to remove.
-bool StartCleanUp(std::string& error);
-
-// Removes from `folder` the temporary files that earlier runs left and that no
-// live run still writes.
+// Removes from `folder` the temporary files that no one holds: those that
+// earlier runs left, never those of a run still writing there.
 void RemoveStaleTemporaryFiles(const char* folder);
 
 bool CreateTemporaryFile(const char* folder, TemporaryFile& temp, std::string& error);
@@ -75,7 +71,9 @@ long WriteSome(int file, const void* data, std::size_t size, std::string& error)
 
 // Closes the complete temporary file and puts it in place of `target`,
 // replacing a file or link standing there (a link is never written through).
-// On failure the file is dropped and `target` stays as it was.
+// Its data reaches the disk before it takes the name, so that a power cut
+// leaves `target` as it was or complete. On failure the file is dropped and
+// `target` stays as it was.
 bool KeepTemporaryFile(TemporaryFile& temp, const char* target, std::string& error);
 
 // Closes an unfinished temporary file and lets it go.

@@ -2,17 +2,14 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <new>
 #include <string_view>
 
 #include "platform/file_names.hpp"
@@ -27,26 +24,28 @@ std::string ErrorText(int code) {
   return std::strerror(code);
 }
 
-// The temporary file being written is named, and its name is published here
-// before the file is made, until it is renamed or removed. Two readers remove
-// it if the program ends before then: the stop handler, and a helper process
-// that outlives every way the program can end, SIGKILL included. With the
-// helper running, this lies in memory that the two share.
-struct Published {
-  volatile std::sig_atomic_t named = 0;
-  char path[4096] = {};
-};
-Published gOwnCopy;
-Published* gPublished = &gOwnCopy;
+// The temporary file being written, while it has a name: published here
+// before the file is made (SIGKILL cannot be held back, and a stop may come
+// at any moment), so that the stop handler can remove it.
+volatile std::sig_atomic_t gNamed = 0;
+char gNamedPath[4096];
 
 constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
-// Removes the named temporary file, then ends the process by the same signal,
-// so that its exit status still says how it ended. Async-signal-safe only.
+// Removes the named temporary file, then ends the process by the same
+// signal, so that its exit status still says how it ended. A process that
+// the signal cannot end (the first process of a PID namespace, as in a
+// container, ignores signals it has no handler for) ends with the status a
+// shell gives such a death. Async-signal-safe only.
 void OnStopSignal(int signal) {
-  if (gPublished->named != 0) ::unlink(gPublished->path);
+  if (gNamed != 0) ::unlink(gNamedPath);
   ::signal(signal, SIG_DFL);
-  ::raise(signal);  // delivered as soon as the handler returns
+  sigset_t own;
+  sigemptyset(&own);
+  sigaddset(&own, signal);
+  ::sigprocmask(SIG_UNBLOCK, &own, nullptr);
+  ::raise(signal);
+  ::_exit(128 + signal);
 }
 
 void InstallStopHandlers() {
@@ -59,55 +58,6 @@ void InstallStopHandlers() {
     sigemptyset(&action.sa_mask);
     ::sigaction(signal, &action, nullptr);
   }
-}
-
-// The helper waits until the pipe's other end, which only the program holds,
-// closes: that is, until the program has ended, however it ended. It then
-// removes the temporary file that the program left, if any. It has a session
-// of its own and ignores the stop signals, so a Ctrl+C, a closed terminal or a
-// signal to the program's process group does not end it first.
-[[noreturn]] void RunHelper(int programEnded) {
-  ::setsid();
-  for (int signal : kStopSignals) ::signal(signal, SIG_IGN);
-  char ignored;
-  while (::read(programEnded, &ignored, 1) < 0 && errno == EINTR) {
-  }
-  if (gPublished->named != 0) ::unlink(gPublished->path);
-  ::_exit(0);
-}
-
-// Sets up both ways of removing a named temporary file, once, before the
-// first one. Without the helper (no process could be started), the stop
-// handler alone removes it; the reason is kept to be reported.
-const std::string& PrepareCleanUp() {
-  static bool prepared = false;
-  static std::string failure;
-  if (prepared) return failure;
-  prepared = true;
-  InstallStopHandlers();
-  void* shared =
-      ::mmap(nullptr, sizeof(Published), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
-  int ends[2];
-  if (shared == MAP_FAILED) return failure = ErrorText(errno);
-  if (::pipe2(ends, O_CLOEXEC) != 0) {
-    failure = ErrorText(errno);
-    ::munmap(shared, sizeof(Published));
-    return failure;
-  }
-  gPublished = new (shared) Published;
-  pid_t helper = ::fork();
-  if (helper == 0) {
-    ::close(ends[1]);
-    RunHelper(ends[0]);
-  }
-  ::close(ends[0]);  // the write end stays open until the program ends
-  if (helper < 0) {
-    failure = ErrorText(errno);
-    ::close(ends[1]);
-    gPublished = &gOwnCopy;
-    ::munmap(shared, sizeof(Published));
-  }
-  return failure;
 }
 
 // Holds the stop signals back while a temporary name comes or goes, so that
@@ -128,14 +78,6 @@ class StopSignalsHeld {
   sigset_t previous_;
 };
 
-std::string NewTemporaryName(const std::string& folder) {
-  return TemporaryName(folder, '/', ::getpid());
-}
-
-bool IsLiveProcess(long id) {
-  return id > 0 && id <= INT32_MAX && (::kill(static_cast<pid_t>(id), 0) == 0 || errno == EPERM);
-}
-
 // Files of no name need O_TMPFILE and, to be linked into place by a process
 // without special rights, the /proc entry of their descriptor.
 bool UnnamedFilesPossible() {
@@ -147,34 +89,47 @@ std::string DescriptorPath(int file) {
   return "/proc/self/fd/" + std::to_string(file);
 }
 
-// Published before the file is made, since SIGKILL cannot be held back.
-bool PublishTemporary(const std::string& path) {
-  if (path.size() >= sizeof gPublished->path) return false;
-  gPublished->named = 0;
-  std::memcpy(gPublished->path, path.c_str(), path.size() + 1);
-  gPublished->named = 1;
+bool Publish(const std::string& path) {
+  if (path.size() >= sizeof gNamedPath) return false;
+  gNamed = 0;
+  std::memcpy(gNamedPath, path.c_str(), path.size() + 1);
+  gNamed = 1;
   return true;
 }
 
-void ForgetTemporary() {
-  gPublished->named = 0;
+void Unpublish() {
+  gNamed = 0;
+}
+
+bool SameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// True when `file` is locked by us and still stands under `path`. A run that
+// sweeps the folder may take a file in the moment between its creation and
+// its lock; it removes only files that it has locked itself, so once ours is
+// locked, a file still in place stays ours.
+bool LockedInPlace(int file, const char* path) {
+  struct stat held {}, named {};
+  return ::flock(file, LOCK_EX) == 0 && ::fstat(file, &held) == 0 &&
+         ::lstat(path, &named) == 0 && SameFile(held, named);
 }
 
 // Makes something under a new temporary name in `folder` by `make`, which
 // returns false with errno set when it fails, trying another name while one
-// is taken. The name is published first, since SIGKILL cannot be held back.
-// Returns the name, or an empty one with `error` set.
+// is taken. The name is published first. Returns the name, or an empty one
+// with `error` set.
 template <typename Make>
 std::string TakeTemporaryName(const std::string& folder, std::string& error, Make make) {
   for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string path = NewTemporaryName(folder);
-    if (!PublishTemporary(path)) {
+    std::string path = TemporaryName(folder, '/', ::getpid());
+    if (!Publish(path)) {
       error = ErrorText(ENAMETOOLONG);
       return {};
     }
     if (make(path)) return path;
     int failed = errno;
-    ForgetTemporary();  // the name is someone else's, or nothing stands there
+    Unpublish();  // the name is someone else's, or nothing stands there
     if (failed != EEXIST) {
       error = ErrorText(failed);
       return {};
@@ -182,6 +137,14 @@ std::string TakeTemporaryName(const std::string& folder, std::string& error, Mak
   }
   error = ErrorText(EEXIST);
   return {};
+}
+
+// Data first, then the name: a power cut after the rename or link must not
+// find the name on a file whose data never reached the disk.
+bool Flush(int file, std::string& error) {
+  if (::fdatasync(file) == 0) return true;
+  error = ErrorText(errno);
+  return false;
 }
 
 }  // namespace
@@ -229,26 +192,24 @@ bool CloseFile(int file, std::string& error) {
   return false;
 }
 
-bool StartCleanUp(std::string& error) {
-  error = PrepareCleanUp();
-  return error.empty();
-}
-
-// A temporary file whose process has ended and that no one holds locked (its
-// maker locks it from the moment it exists) is left over: a power cut, or a
-// kill of the program and its helper at once.
+// A temporary file that no one holds locked is left over (a kill, a power
+// cut): whatever process id its name carries, which means nothing to a run
+// in another PID namespace or on another machine sharing the folder.
 void RemoveStaleTemporaryFiles(const char* folder) {
   DIR* dir = ::opendir(folder);
   if (dir == nullptr) return;
   while (const dirent* entry = ::readdir(dir)) {
-    long owner = TemporaryNameOwner(entry->d_name);
-    if (owner == 0 || (owner != ::getpid() && IsLiveProcess(owner))) continue;
+    if (!IsTemporaryName(std::string_view(entry->d_name))) continue;
     int file =
         ::openat(::dirfd(dir), entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (file < 0) continue;
-    struct stat info {};
-    if (::fstat(file, &info) == 0 && S_ISREG(info.st_mode) &&
-        ::flock(file, LOCK_EX | LOCK_NB) == 0) {
+    // Removed only while locked and still under that name, so never a file
+    // that its maker has locked since, nor one that took the name after it.
+    struct stat held {}, named {};
+    if (::fstat(file, &held) == 0 && S_ISREG(held.st_mode) &&
+        ::flock(file, LOCK_EX | LOCK_NB) == 0 &&
+        ::fstatat(::dirfd(dir), entry->d_name, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+        SameFile(held, named)) {
       ::unlinkat(::dirfd(dir), entry->d_name, 0);
     }
     ::close(file);
@@ -257,7 +218,6 @@ void RemoveStaleTemporaryFiles(const char* folder) {
 }
 
 bool CreateTemporaryFile(const char* folder, TemporaryFile& temp, std::string& error) {
-  PrepareCleanUp();
   temp.folder = folder;
   temp.path.clear();
   if (UnnamedFilesPossible()) {
@@ -271,32 +231,39 @@ bool CreateTemporaryFile(const char* folder, TemporaryFile& temp, std::string& e
   StopSignalsHeld held;
   temp.path = TakeTemporaryName(folder, error, [&](const std::string& path) {
     temp.file = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (temp.file >= 0) ::flock(temp.file, LOCK_EX | LOCK_NB);  // ours while it is written
-    return temp.file >= 0;
+    if (temp.file < 0) return false;
+    if (LockedInPlace(temp.file, path.c_str())) return true;
+    ::close(temp.file);  // a sweep took it: another name
+    temp.file = -1;
+    errno = EEXIST;
+    return false;
   });
   return !temp.path.empty();
 }
 
 namespace {
 
-// Closed first, so that a failure to write the file out shows.
+// The file stays locked until it is in place, so that no sweep takes it.
 bool KeepNamed(TemporaryFile& temp, const char* target, std::string& error) {
+  bool kept = Flush(temp.file, error);
   StopSignalsHeld held;
-  bool kept = CloseFile(temp.file, error);
   if (kept && std::rename(temp.path.c_str(), target) != 0) {
     error = ErrorText(errno);
     kept = false;
   }
   if (!kept) ::unlink(temp.path.c_str());
-  ForgetTemporary();
+  Unpublish();
+  // Its data is on the disk already: closing has nothing left to report.
+  ::close(temp.file);
   return kept;
 }
 
 // Where something stands under the target, the file takes a temporary name
 // for the moment of a rename over it, since a link cannot replace anything.
+// It is locked before it has that name, so no sweep takes it.
 bool ReplaceWithUnnamed(TemporaryFile& temp, const char* target, std::string& error) {
   StopSignalsHeld held;
-  ::flock(temp.file, LOCK_EX | LOCK_NB);  // so that no other run removes it as left over
+  ::flock(temp.file, LOCK_EX);
   std::string source = DescriptorPath(temp.file);
   std::string path = TakeTemporaryName(temp.folder, error, [&](const std::string& name) {
     return ::linkat(AT_FDCWD, source.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
@@ -307,24 +274,20 @@ bool ReplaceWithUnnamed(TemporaryFile& temp, const char* target, std::string& er
     error = ErrorText(errno);
     ::unlink(path.c_str());
   }
-  ForgetTemporary();
+  Unpublish();
   return kept;
 }
 
 // Linked straight to the target when nothing stands there.
 bool KeepUnnamed(TemporaryFile& temp, const char* target, std::string& error) {
-  bool kept = ::linkat(AT_FDCWD, DescriptorPath(temp.file).c_str(), AT_FDCWD, target,
-                       AT_SYMLINK_FOLLOW) == 0;
-  if (!kept && errno == EEXIST) {
-    kept = ReplaceWithUnnamed(temp, target, error);
-  } else if (!kept) {
-    error = ErrorText(errno);
+  bool kept = Flush(temp.file, error);
+  if (kept && ::linkat(AT_FDCWD, DescriptorPath(temp.file).c_str(), AT_FDCWD, target,
+                       AT_SYMLINK_FOLLOW) != 0) {
+    int failed = errno;
+    kept = failed == EEXIST && ReplaceWithUnnamed(temp, target, error);
+    if (failed != EEXIST) error = ErrorText(failed);
   }
-  std::string closing;
-  if (!CloseFile(temp.file, closing) && kept) {
-    error = closing;
-    kept = false;
-  }
+  ::close(temp.file);
   return kept;
 }
 
@@ -337,14 +300,15 @@ bool KeepTemporaryFile(TemporaryFile& temp, const char* target, std::string& err
   return kept;
 }
 
+// Removed before it is closed, so that the name goes while it is still ours.
 void DropTemporaryFile(TemporaryFile& temp) {
   if (temp.file < 0) return;
   StopSignalsHeld held;
-  ::close(temp.file);
   if (!temp.path.empty()) {
     ::unlink(temp.path.c_str());
-    ForgetTemporary();
+    Unpublish();
   }
+  ::close(temp.file);
   temp.file = -1;
   temp.path.clear();
 }
@@ -355,6 +319,7 @@ NameCheck CheckFileName(std::string_view name) {
 }
 
 void PrepareProcess() {
+  InstallStopHandlers();
   ::signal(SIGPIPE, SIG_IGN);
   ::signal(SIGXFSZ, SIG_IGN);
 }

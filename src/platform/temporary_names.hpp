@@ -1,6 +1,7 @@
 // The names of temporary files, the same on every system:
 // "vornhold-<process id>-<n>.tmp". They end in ".tmp", so they are never taken
-// for a language file, and they tell which process made them.
+// for a language file, and the process id keeps the names of runs on one
+// system apart.
 #pragma once
 
 #include <string>
@@ -17,21 +18,25 @@ inline std::string TemporaryName(const std::string& folder, char separator, long
          std::to_string(++sequence) + std::string(kTemporarySuffix);
 }
 
-// The process id in a temporary name, or 0 when `name` is not one.
-inline long TemporaryNameOwner(std::string_view name) {
-  if (!name.starts_with(kTemporaryPrefix) || !name.ends_with(kTemporarySuffix)) return 0;
-  name.remove_prefix(kTemporaryPrefix.size());
-  name.remove_suffix(kTemporarySuffix.size());
-  long owner = 0;
-  std::size_t digits = 0;
-  for (; digits < name.size() && digits < 10 && name[digits] >= '0' && name[digits] <= '9';
-       ++digits) {
-    owner = owner * 10 + (name[digits] - '0');
-  }
-  name.remove_prefix(digits);
-  bool numbered = name.size() > 1 && name[0] == '-' &&
-                  name.find_first_not_of("0123456789", 1) == std::string_view::npos;
-  return digits > 0 && numbered ? owner : 0;
+// Whether `name` is one of those names, by any process.
+template <typename Char>
+bool IsTemporaryName(std::basic_string_view<Char> name) {
+  auto digits = [&] {
+    std::size_t count = 0;
+    while (count < name.size() && name[count] >= Char('0') && name[count] <= Char('9')) ++count;
+    name.remove_prefix(count);
+    return count > 0;
+  };
+  auto skip = [&](std::string_view text) {
+    if (name.size() < text.size()) return false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      if (name[i] != Char(text[i])) return false;
+    }
+    name.remove_prefix(text.size());
+    return true;
+  };
+  return skip(kTemporaryPrefix) && digits() && skip("-") && digits() && skip(kTemporarySuffix) &&
+         name.empty();
 }
 
 }  // namespace platform

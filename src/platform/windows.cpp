@@ -173,11 +173,6 @@ NameCheck CheckFileName(std::string_view name) {
 
 void PrepareProcess() {}
 
-// The system removes a run's temporary files however it ends.
-bool StartCleanUp(std::string& /*error*/) {
-  return true;
-}
-
 // A temporary file that a live run writes is open there, so it cannot be
 // opened with no sharing; one that can is left over (a power cut, or a stop
 // between clearing its delete mark and putting it in place) and goes when
@@ -188,11 +183,7 @@ void RemoveStaleTemporaryFiles(const char* folder) {
   HANDLE search = FindFirstFileW((where + L"vornhold-*.tmp").c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) return;
   do {
-    std::wstring_view name = found.cFileName;
-    if (name.find_first_not_of(L"vornhold-0123456789.tmp") != std::wstring_view::npos ||
-        TemporaryNameOwner(std::string(name.begin(), name.end())) == 0) {
-      continue;
-    }
+    if (!IsTemporaryName(std::wstring_view(found.cFileName))) continue;
     HANDLE file = CreateFileW((where + found.cFileName).c_str(), DELETE, 0, nullptr, OPEN_EXISTING,
                               FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file != INVALID_HANDLE_VALUE) CloseHandle(file);

@@ -143,13 +143,6 @@ bool WalkLoc(LocInput& input, LanguageList& languages, const RunTarget& target,
   }
   if (ReportedDamageInside(target, input, "the language directory")) return false;
   Say(target, kSeparator);
-  std::string why;
-  if (languages.count > 0 && target.folder != nullptr && !StartLanguageFiles(why)) {
-    Say(target,
-        "No clean-up helper could be started (%s): if the program is killed, a temporary file "
-        "may stay in %s until the next run.\n",
-        why.c_str(), target.folder);
-  }
   LanguageCursor cursor;
   std::string_view name;
   while (NextLanguage(languages, cursor, name)) {

@@ -81,10 +81,6 @@ bool AllocateFileBuffer(LanguageFile& file) {
   return file.buffer != nullptr;
 }
 
-bool StartLanguageFiles(std::string& error) {
-  return platform::StartCleanUp(error);
-}
-
 std::string DisplayName(std::string_view name) {
   std::string shown;
   for (unsigned char c : name) {

@@ -46,10 +46,6 @@ bool MakeFolder(const char* name);
 // is no memory for it.
 bool AllocateFileBuffer(LanguageFile& file);
 
-// Called once before the first language file. False, with `error` set, when a
-// kill of the program may leave a temporary file for the next run to remove.
-bool StartLanguageFiles(std::string& error);
-
 // The name as it can be shown on a console: control bytes appear as \xHH.
 std::string DisplayName(std::string_view name);
 
