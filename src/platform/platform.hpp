@@ -79,6 +79,10 @@ bool KeepTemporaryFile(TemporaryFile& temp, const char* target, std::string& err
 // Closes an unfinished temporary file and lets it go.
 void DropTemporaryFile(TemporaryFile& temp);
 
+// Asks the system to start writing the file's data to the disk, without
+// waiting for it (POSIX systems; Windows has no such call).
+void StartWriteBack(int file);
+
 // Closes a descriptor and reports whether everything written reached the file.
 bool CloseFile(int file, std::string& error);
 

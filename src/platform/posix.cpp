@@ -186,6 +186,10 @@ long WriteSome(int file, const void* data, std::size_t size, std::string& error)
   }
 }
 
+void StartWriteBack(int file) {
+  ::sync_file_range(file, 0, 0, SYNC_FILE_RANGE_WRITE);
+}
+
 bool CloseFile(int file, std::string& error) {
   if (::close(file) == 0) return true;
   error = ErrorText(errno);

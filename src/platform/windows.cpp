@@ -155,6 +155,8 @@ long WriteSome(int file, const void* data, std::size_t size, std::string& error)
   return -1;
 }
 
+void StartWriteBack(int /*file*/) {}
+
 bool CloseFile(int file, std::string& error) {
   if (::_close(file) == 0) return true;
   error = ErrorText(errno);

@@ -13,6 +13,10 @@ namespace {
 // and a line end follows.
 constexpr std::size_t kWriteSize = 256 * 1024;
 constexpr std::size_t kLongestLine = 2 * kMaxLinesText + 2;
+// A complete file is flushed to the disk before it takes its name. The disk
+// starts on a large file's data every 8 MiB while the rest is written, so
+// that the flush waits only for the last part.
+constexpr std::size_t kWriteBackSize = 8 << 20;
 
 bool IsControlByte(unsigned char c) {
   return c < 0x20 || c == 0x7F;
@@ -42,6 +46,11 @@ void WriteOut(LanguageFile& file, std::size_t size) {
   if (file.state == FileState::Writing &&
       !WriteAll(file.temp.file, file.buffer.get(), size, error)) {
     Fail(file, error);
+  }
+  file.sinceWriteBack += size;
+  if (file.state == FileState::Writing && file.sinceWriteBack >= kWriteBackSize) {
+    platform::StartWriteBack(file.temp.file);
+    file.sinceWriteBack = 0;
   }
   std::memmove(file.buffer.get(), file.buffer.get() + size, file.used - size);
   file.used -= size;
@@ -97,6 +106,7 @@ std::string DisplayName(std::string_view name) {
 
 void OpenLanguageFile(LanguageFile& file, const char* folder, std::string_view name) {
   file.used = 0;
+  file.sinceWriteBack = 0;
   if (folder == nullptr) {
     file.state = FileState::Discard;
     return;

@@ -36,6 +36,7 @@ struct LanguageFile {
   std::string error;
   platform::Memory<char> buffer;  // kept from one language to the next
   std::size_t used = 0;
+  std::size_t sinceWriteBack = 0;  // bytes written since the disk was last asked to start
 };
 
 // Returns true when a folder of that name exists afterwards; the temporary
