@@ -189,8 +189,8 @@ bool BenchOne(const std::string& program, const std::string& generator, const fs
     fs::remove(copy);
     sync();
     Timing p = Run({program}, folder, "/dev/null");
-    complete = complete && c.ok && d.ok && f.ok && p.ok &&
-               OutputBytes(folder / "Output") == expected;
+    complete =
+        complete && c.ok && d.ok && f.ok && p.ok && OutputBytes(folder / "Output") == expected;
     fs::remove_all(folder / "Output");
     if (i == 0) continue;  // warm-up
     cat.push_back(c);
@@ -246,14 +246,13 @@ bool BenchMany(const std::string& program, const std::string& generator, const f
       "\n| %d languages, %zu bytes a file | into an empty Output | over an earlier run |\n"
       "|---|---|---|\n",
       kFiles, size);
-  double durable[2] = {Summarise(times[kDurable][0]).median,
-                       Summarise(times[kDurable][1]).median};
+  double durable[2] = {Summarise(times[kDurable][0]).median, Summarise(times[kDurable][1]).median};
   for (int contender = 0; contender < kContenders; ++contender) {
     std::printf("| %s |", names[contender]);
     for (int into = 0; into < 2; ++into) {
       Summary s = Summarise(times[contender][into]);
-      std::printf(" %.0f us a file (%.3f-%.3f s), %.2fx durable |", s.median * 1e6 / kFiles,
-                  s.min, s.max, s.median / durable[into]);
+      std::printf(" %.0f us a file (%.3f-%.3f s), %.2fx durable |", s.median * 1e6 / kFiles, s.min,
+                  s.max, s.median / durable[into]);
     }
     std::printf("\n");
   }

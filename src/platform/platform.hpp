@@ -57,7 +57,8 @@ long ReadSome(int file, void* buffer, std::size_t size, std::string& error);
 struct TemporaryFile {
   int file = -1;
   std::string folder;
-  std::string path;  // its name while it has one, else empty
+  std::string path;             // its name while it has one, else empty
+  bool deletedAtClose = false;  // Windows: marked, so the system deletes it when it closes
 };
 
 // Removes from `folder` the temporary files that no one holds: those that

@@ -4,15 +4,21 @@
 #include <sys/stat.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "platform/file_names.hpp"
 #include "platform/platform.hpp"
 #include "platform/temporary_names.hpp"
+#include "platform/windows_calls.hpp"
 
 namespace platform {
+
+WindowsCalls gWindowsCalls;
+WindowsRun gWindowsRun;
 
 namespace {
 
@@ -82,20 +88,108 @@ int DescriptorOf(HANDLE handle, std::string& error) {
 bool MarkForDeletion(HANDLE handle, bool deleteIt) {
   FILE_DISPOSITION_INFO disposition{};
   disposition.DeleteFile = deleteIt ? TRUE : FALSE;
-  return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition,
-                                    sizeof disposition) != 0;
+  return gWindowsCalls.setFileInformation(handle, FileDispositionInfo, &disposition,
+                                          sizeof disposition) != 0;
+}
+
+// Some file systems take the clearing of the mark and delete the file all the
+// same (a third-party driver, dokany#349): the mark counts as cleared only
+// when the system says so.
+bool ClearMark(HANDLE handle) {
+  FILE_STANDARD_INFO standard{};
+  if (!MarkForDeletion(handle, false)) return false;
+  if (gWindowsCalls.getFileInformation(handle, FileStandardInfo, &standard, sizeof standard) &&
+      standard.DeletePending) {
+    SetLastError(ERROR_DELETE_PENDING);
+    return false;
+  }
+  return true;
 }
 
 // What gives an open file the name `target`, replacing a file standing there
-// in one step (a folder or a read-only file there refuses it).
-std::vector<char> RenameInformation(const std::wstring& target) {
+// in one step. `flags` go where FileRenameInfo takes ReplaceIfExists (the same
+// byte for kRenameReplaceIfExists).
+std::vector<char> RenameInformation(const std::wstring& target, DWORD flags) {
   std::vector<char> buffer(sizeof(FILE_RENAME_INFO) + sizeof(wchar_t) * target.size());
   auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
-  rename->ReplaceIfExists = TRUE;
+  std::memcpy(buffer.data(), &flags, sizeof flags);
   rename->RootDirectory = nullptr;
   rename->FileNameLength = static_cast<DWORD>(sizeof(wchar_t) * target.size());
   std::memcpy(rename->FileName, target.data(), rename->FileNameLength);
   return buffer;
+}
+
+bool Refused(DWORD failure) {
+  return failure == ERROR_INVALID_PARAMETER || failure == ERROR_NOT_SUPPORTED;
+}
+
+// The ways of renaming an open file over another, in the order they are
+// tried: with POSIX semantics where the system has them, which replace a file
+// that others hold open with delete sharing; by handle as before where a
+// system refuses them; by name (MoveFileEx) where a file system refuses a
+// rename by handle. Made before the delete mark is cleared, as they allocate.
+struct Renames {
+  std::wstring from, to;
+  std::vector<char> posix, plain;
+};
+
+Renames RenamesOver(const std::wstring& from, const std::wstring& to) {
+  return {from, to, RenameInformation(to, kRenameReplaceIfExists | kRenamePosixSemantics),
+          RenameInformation(to, kRenameReplaceIfExists)};
+}
+
+// Returns 0 or the system's error.
+DWORD RenameOver(HANDLE handle, Renames& renames) {
+  const std::pair<FILE_INFO_BY_HANDLE_CLASS, std::vector<char>*> ways[] = {
+      {kFileRenameInfoEx, &renames.posix}, {FileRenameInfo, &renames.plain}};
+  DWORD failure = 0;
+  for (const auto& [kind, rename] : ways) {
+    if (gWindowsCalls.setFileInformation(handle, kind, rename->data(),
+                                         static_cast<DWORD>(rename->size()))) {
+      return 0;
+    }
+    failure = GetLastError();
+    if (!Refused(failure)) return failure;
+  }
+  if (gWindowsCalls.moveFile(renames.from.c_str(), renames.to.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    return 0;
+  }
+  return GetLastError();
+}
+
+// Another program may hold the target open for a moment: a virus scanner, the
+// search indexer or a sync client reading a file just written. A rename
+// refused so is tried again after a growing pause, up to about 2 s for a
+// language and 10 s for a run; one that cannot pass (a read-only file or a
+// folder standing there) is not.
+constexpr DWORD kLanguageWait = 2'000, kRunWait = 10'000;  // milliseconds
+
+bool MayPassLater(DWORD failure, const std::wstring& to) {
+  if (failure != ERROR_ACCESS_DENIED && failure != ERROR_SHARING_VIOLATION) return false;
+  DWORD attributes = GetFileAttributesW(to.c_str());
+  return attributes == INVALID_FILE_ATTRIBUTES ||
+         (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) == 0;
+}
+
+DWORD RenameWaiting(HANDLE handle, Renames& renames) {
+  DWORD waited = 0;
+  for (DWORD pause = 10;; pause *= 2) {
+    DWORD failure = RenameOver(handle, renames);
+    DWORD left = std::min(kLanguageWait - waited, kRunWait - gWindowsRun.waited);
+    if (failure == 0 || left == 0 || !MayPassLater(failure, renames.to)) return failure;
+    pause = std::min(pause, left);
+    gWindowsCalls.sleep(pause);
+    waited += pause;
+    gWindowsRun.waited += pause;
+  }
+}
+
+// Whether something stands under `path`: a file being deleted answers a
+// create with ERROR_ACCESS_DENIED, as does a folder that may not be written.
+bool NameTaken(const std::wstring& path) {
+  if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+  DWORD failure = GetLastError();
+  return failure != ERROR_FILE_NOT_FOUND && failure != ERROR_PATH_NOT_FOUND;
 }
 
 }  // namespace
@@ -198,16 +292,31 @@ bool CreateTemporaryFile(const char* folder, TemporaryFile& temp, std::string& e
   for (int attempt = 0; attempt < 100; ++attempt) {
     temp.path = NewTemporaryName(temp.folder);
     std::wstring path = FullPath(temp.path.c_str());
-    HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS) continue;
-    if (handle == INVALID_HANDLE_VALUE || !MarkForDeletion(handle, true)) {
-      error = WindowsErrorText(GetLastError());
-      if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
-      DeleteFileW(path.c_str());  // stopped between the two, the next run removes it
+    HANDLE handle = gWindowsCalls.createFile(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                             nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD failure = handle == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+    if (failure == ERROR_FILE_EXISTS || (failure == ERROR_ACCESS_DENIED && NameTaken(path))) {
+      continue;
+    }
+    if (failure != 0) {
+      error = WindowsErrorText(failure);
       return false;
     }
+    bool marked = gWindowsRun.marksWork && MarkForDeletion(handle, true);
+    // A file system that does not clear a mark shows it on the run's first
+    // file, which then goes, so that no language fails for it.
+    if (marked && !gWindowsRun.marksTried) {
+      gWindowsRun.marksTried = true;
+      if (!ClearMark(handle)) {
+        gWindowsRun.marksWork = false;
+        CloseHandle(handle);
+        DeleteFileW(path.c_str());
+        continue;
+      }
+      marked = MarkForDeletion(handle, true);
+    }
+    gWindowsRun.marksWork = temp.deletedAtClose = marked;
     temp.file = DescriptorOf(handle, error);
     return temp.file >= 0;
   }
@@ -215,38 +324,50 @@ bool CreateTemporaryFile(const char* folder, TemporaryFile& temp, std::string& e
   return false;
 }
 
-// The deletion mark is cleared just before the rename and set again if the
-// rename fails; a stop in between leaves the file for the next run to remove.
-// Where a file system refuses a rename by handle, MoveFileEx does it by name.
-// Everything that allocates comes before the mark is cleared.
+// The data reaches the disk before the file takes its name. The deletion mark
+// is cleared just before the rename and set again if the rename fails; a stop
+// in between leaves the file for the next run to remove. Everything that
+// allocates comes before the mark is cleared.
 bool KeepTemporaryFile(TemporaryFile& temp, const char* target, std::string& error) {
   HANDLE handle = HandleOf(temp.file);
-  std::wstring from = FullPath(temp.path.c_str()), to = FullPath(target);
-  std::vector<char> rename = RenameInformation(to);
+  Renames renames = RenamesOver(FullPath(temp.path.c_str()), FullPath(target));
   DWORD failure = ERROR_INVALID_NAME;
-  bool kept = false;
-  if (!from.empty() && !to.empty() && MarkForDeletion(handle, false)) {
-    kept = SetFileInformationByHandle(handle, FileRenameInfo, rename.data(),
-                                      static_cast<DWORD>(rename.size())) != 0;
-    failure = kept ? 0 : GetLastError();
-    if (failure == ERROR_INVALID_PARAMETER || failure == ERROR_NOT_SUPPORTED) {
-      kept = MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
-      failure = kept ? 0 : GetLastError();
+  if (!renames.from.empty() && !renames.to.empty()) {
+    failure = 0;
+    if (!gWindowsCalls.flushFile(handle)) {
+      failure = GetLastError();
+    } else if (temp.deletedAtClose && !ClearMark(handle)) {
+      failure = GetLastError();
+      gWindowsRun.marksWork = false;
+    } else {
+      temp.deletedAtClose = false;
+      failure = RenameWaiting(handle, renames);
+      if (failure != 0) temp.deletedAtClose = MarkForDeletion(handle, true);
     }
-    if (!kept) MarkForDeletion(handle, true);
-  } else if (!from.empty() && !to.empty()) {
-    failure = GetLastError();
   }
+  if (failure == 0) temp.path.clear();  // the name is the target's now
   DropTemporaryFile(temp);
-  if (!kept) error = WindowsErrorText(failure);
-  return kept;
+  if (failure != 0) error = WindowsErrorText(failure);
+  return failure == 0;
 }
 
 // Writes went to the system directly and are in the file already: closing has
-// nothing left to report.
+// nothing left to report. A file that is not marked goes by its name (shared
+// for deletion, so it goes as this handle closes). This also runs while an
+// allocation failure unwinds: without memory for the name, the file stays for
+// the next run's sweep, as after a kill.
 void DropTemporaryFile(TemporaryFile& temp) {
-  if (temp.file >= 0) ::_close(temp.file);
+  if (temp.file < 0) return;
+  try {
+    if (!temp.deletedAtClose && !temp.path.empty()) {
+      DeleteFileW(FullPath(temp.path.c_str()).c_str());
+    }
+  } catch (const std::bad_alloc&) {
+  }
+  ::_close(temp.file);
   temp.file = -1;
+  temp.path.clear();
+  temp.deletedAtClose = false;
 }
 
 bool MakeDirectory(const char* name) {
