@@ -1,5 +1,9 @@
 #include "files.hpp"
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -33,10 +37,11 @@ std::string ReadBytes(const fs::path& path) {
 std::map<std::string, std::string> Snapshot(const fs::path& folder) {
   std::map<std::string, std::string> entries;
   for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-    entries[fs::relative(entry.path(), folder).generic_string()] = entry.is_symlink() ? "<link>"
-                                                                   : entry.is_directory()
-                                                                       ? "<folder>"
-                                                                       : ReadBytes(entry.path());
+    entries[fs::relative(entry.path(), folder).generic_string()] =
+        entry.is_symlink()     ? "<link>"
+        : entry.is_directory() ? "<folder>"
+        : entry.is_fifo()      ? "<fifo>"
+                               : ReadBytes(entry.path());
   }
   return entries;
 }
@@ -47,6 +52,10 @@ void Make(const fs::path& folder, const std::map<std::string, std::string>& entr
     fs::create_directories(bytes == "<folder>" ? path : path.parent_path());
     if (bytes.starts_with("<link>")) {
       fs::create_symlink(bytes.substr(6), path);
+#ifndef _WIN32
+    } else if (bytes == "<fifo>") {
+      mkfifo(path.c_str(), 0644);
+#endif
     } else if (bytes != "<folder>") {
       std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
     }

@@ -23,9 +23,9 @@ struct TempFolder {
 std::string ReadBytes(const fs::path& path);
 
 // Every entry below `folder`, by relative path: a file's bytes, "<folder>" for a
-// folder, "<link>" for a symbolic link.
+// folder, "<link>" for a symbolic link, "<fifo>" for a FIFO.
 std::map<std::string, std::string> Snapshot(const fs::path& folder);
 
 // Makes the entries in `folder`: files with their bytes, "<folder>" a folder,
-// "<link>TARGET" a symbolic link to TARGET.
+// "<link>TARGET" a symbolic link to TARGET, "<fifo>" a FIFO (POSIX systems).
 void Make(const fs::path& folder, const std::map<std::string, std::string>& entries);

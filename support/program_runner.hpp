@@ -29,6 +29,7 @@ struct Limits {
   // The first process of a PID namespace of its own, as in a container
   // (`unshare`, which needs root).
   bool ownPidNamespace = false;
+  bool ordinaryUser = false;  // where the tests run as root, as the user nobody
 };
 
 // Starts the program and waits for it (the one part that differs by system).

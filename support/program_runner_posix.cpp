@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <grp.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -60,6 +61,11 @@ ProgramRun RunProgram(const std::string& program, const std::string& folder,
     Limit(RLIMIT_AS, limits.addressSpaceKiB << 10);
     Limit(RLIMIT_NOFILE, limits.openFiles);
     Limit(RLIMIT_FSIZE, limits.fileSizeBytes);
+    constexpr uid_t kNobody = 65534;
+    if (limits.ordinaryUser && geteuid() == 0 &&
+        (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0)) {
+      _exit(127);
+    }
     alarm(static_cast<unsigned>(timeoutSeconds));  // outlives exec: a hang ends by SIGALRM
     if (limits.ownPidNamespace) {
       execlp("unshare", "unshare", "--pid", "--fork", "--mount-proc", "--kill-child", "--",

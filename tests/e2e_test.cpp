@@ -78,6 +78,8 @@ std::string Normalised(std::string console) {
       {std::regex("\r\n"), "\n"},
       {std::regex(R"(strings in [0-9]+\.[0-9][0-9]s seconds)"), "strings in 0.00s seconds"},
       {std::regex(R"(\.\.\. Failed: [^\n]+)"), "... Failed: <reason>"},
+      {std::regex(R"(could not be made: [^\n]+)"), "could not be made: <reason>"},
+      {std::regex(R"(program\. Reason: [^\n]+\.)"), "program. Reason: <reason>."},
       {std::regex(R"(memory at byte [0-9]+)"), "memory at byte <n>"}};
   for (const auto& [pattern, replacement] : kVarying) {
     console = std::regex_replace(console, pattern, replacement);
@@ -129,7 +131,8 @@ struct Case {
   int status;
   std::string console;  // between the banner and the prompt
   Files after;
-  Limits limits = {};  // where limits can be set
+  Limits limits = {};     // where limits can be set
+  std::string said = {};  // what the console must say as it is: the system's words
 };
 
 // Limits need a POSIX system, and one on the address space no sanitizer:
@@ -200,20 +203,46 @@ Bytes Huge(std::int32_t languages, std::int32_t keys, std::int32_t strings) {
   return loc + "short";
 }
 
-// Names that are not plain file names: a file of them, and the console lines.
-std::pair<Bytes, std::string> Hostile() {
-  const std::pair<std::string, std::string> names[] = {
-      {"../escape", "../escape"}, {"..\\up", "..\\up"}, {"C:x", "C:x"},
-      {"/tmp/x", "/tmp/x"},       {"lpt1 ", "lpt1 "},   {"bell\x07", "bell\\x07"},
-      {{"nul\0", 4}, "nul\\x00"}};
+// Names that are not plain file names: a file of them, the console lines and
+// how many there are.
+struct HostileNames {
+  Bytes loc;
+  std::string console;
+  int count;
+};
+HostileNames Hostile() {
+  const std::string unsafe = "unsafe file name", shortName =
+                                                     "name of the form of another file's "
+                                                     "short name";
+  struct Name {
+    std::string name, shown, reason;
+  };
+  std::vector<Name> names = {{"../escape", "../escape", unsafe},
+                             {"..\\up", "..\\up", unsafe},
+                             {"C:x", "C:x", unsafe},
+                             {"/tmp/x", "/tmp/x", unsafe},
+                             {"lpt1 ", "lpt1 ", unsafe},
+                             {"bell\x07", "bell\\x07", unsafe},
+                             {{"nul\0", 4}, "nul\\x00", unsafe},
+                             {"ENGLIS~1", "ENGLIS~1", shortName}};
+#ifndef _WIN32  // bytes that exFAT reads as "/", a NUL and a surrogate; characters on Windows
+  const std::string misread = "bytes that a file system may read as another name";
+  for (std::string name : {"a\xC0\xAF"
+                           "b",
+                           "a\xC0\x80"
+                           "b",
+                           "sur\xED\xA0\x80"}) {
+    names.push_back({name, name, misread});
+  }
+#endif
   locbuild::LocFile loc;
   std::string console;
-  for (const auto& [name, shown] : names) {
+  for (const auto& [name, shown, reason] : names) {
     loc.languages.push_back({name, {"x"}});
-    console += "Extracting " + shown + "... Skipped: unsafe file name\n";
+    console += "Extracting " + shown + "... Skipped: " + reason + "\n";
   }
   loc.languages.push_back({"ok", {"fine"}});
-  return {locbuild::BuildLoc(loc), console};
+  return {locbuild::BuildLoc(loc), console, static_cast<int>(names.size())};
 }
 
 const Bytes kWorked = locbuild::WorkedExample();
@@ -223,7 +252,7 @@ const Files kWorkedFiles = Out({{"en.txt", "Hi\r\n"}, {"fr.txt", "Salut\r\n"}});
 
 const std::string kMissing =
     "\"languages.loc\" could not be opened. Please make sure it isn't being used elsewhere on "
-    "your computer and that it is in the same folder as this program.";
+    "your computer and that it is in the same folder as this program. Reason: <reason>.";
 
 // clang-format off
 const Case kCases[] = {
@@ -279,12 +308,13 @@ const Case kCases[] = {
      Header(1, 1, -1) + kDamaged + "string count -1 is out of range.\n", Out({})},
     {"a string count past the largest", Huge(1, kMaxKeys + 1, 1), {}, kDamagedStatus,
      Header(1, 1, kMaxKeys + 1) + kDamaged + "string count 1073741824 is out of range.\n", Out({})},
-    {"hostile names", Hostile().first, {}, 1,
-     Header(2, 8, 0) + kSeparator + Hostile().second + Done("ok") + Summary(8) +
-         "7 languages could not be written.\n",
+    {"hostile names", Hostile().loc, {}, 1,
+     Header(2, Hostile().count + 1, 0) + kSeparator + Hostile().console + Done("ok") +
+         Summary(Hostile().count + 1) + std::to_string(Hostile().count) +
+         " languages could not be written.\n",
      Out({{"ok.txt", "fine\r\n"}})},
     {"a file named Output", kWorked, {{"Output", "not a folder"}}, 1,
-     "Folder Output could not be made\n" + Header(2, 2, 1) + kSeparator +
+     "Folder Output could not be made: <reason>\n" + Header(2, 2, 1) + kSeparator +
          "Extracting en... Failed: <reason>\nExtracting fr... Failed: <reason>\n" + Summary(2) +
          "2 languages could not be written.\n",
      {{"Output", "not a folder"}}},
@@ -297,6 +327,14 @@ const Case kCases[] = {
      {{"victim.txt", "keep me"}, {"Output/en.txt", "<link>../victim.txt"}}, 0, kWorkedConsole,
      {{"Output", "<folder>"}, {"Output/en.txt", "Hi\r\n"}, {"Output/fr.txt", "Salut\r\n"},
       {"victim.txt", "keep me"}}},
+    {"a FIFO with no writer as input", "", {{"languages.loc", "<fifo>"}}, kDamagedStatus,
+     "Reading process started...\n" + kDamaged + "it ends at byte 0, inside the header.\n",
+     Out({})},
+    {"a folder that the user may not write", kWorked, {}, 1,
+     "Folder Output could not be made: <reason>\n" + Header(2, 2, 1) + kSeparator +
+         "Extracting en... Failed: <reason>\nExtracting fr... Failed: <reason>\n" + Summary(2) +
+         "2 languages could not be written.\n", {}, {.ordinaryUser = true},
+     "Folder Output could not be made: Permission denied\n"},
 #endif
 };
 // clang-format on
@@ -309,9 +347,14 @@ TEST_F(Extract, EveryCaseGivesItsConsoleFilesAndStatus) {
     Fresh();
     if (!c.loc.empty()) PutLoc(c.loc);
     Make(work, c.before);
+    // An ordinary user may not write a folder of root's that only root may write.
+    if (c.limits.ordinaryUser)
+      fs::permissions(work, fs::perms::owner_write, fs::perm_options::remove);
     ProgramRun run = Run(nullptr, c.limits);
+    fs::permissions(work, fs::perms::owner_write, fs::perm_options::add);
     EXPECT_EQ(run.exitStatus, c.status);
     EXPECT_EQ(run.console, kBanner + c.console + kPrompt);
+    EXPECT_NE(ReadBytes(side.path / "console.txt").find(c.said), std::string::npos);
     EXPECT_EQ(Everything(), c.after);
   }
 }

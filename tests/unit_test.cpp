@@ -130,27 +130,41 @@ TEST(Reader, ARunTakesTheWholeStringsAtHandWithinItsLimits) {
   }
 }
 
-TEST(FileName, TellsPlainNamesFromPathsWildcardsControlBytesAndDevices) {
-  std::vector<std::string> plain = {"en",          "",        ".hidden", "pt.BR",
-                                    "Fran\347ais", "CONSOLE", "COM10",   "nul-free",
-                                    "lpt",         ". .",     "a b",     "COM\xB4"};
-  std::vector<std::string> unsafe = {
-      "a/b",  "..\\up", "C:x",     "x:stream", "*",    "a?",       "\"q\"",   "<",      ">",
-      "|",    "tab\t",  "del\x7F", "CON",      "con",  "Con.txt",  "NUL ",    "nul .x", "lpt9.log",
-      "COM1", "aux",    "PRN",     "CONIN$",   "com0", "LPT0.txt", "COM\xB9", "lpt\xB3"};
-#ifndef _WIN32  // in UTF-8; on Windows, these bytes are other characters in its code pages
-  unsafe.insert(unsafe.end(), {"COM\xC2\xB2", "LPT\xC2\xB9.x"});
-#endif
-  for (const std::string& name : plain) {
-    EXPECT_EQ(platform::CheckFileName(name), platform::NameCheck::Plain) << name;
+TEST(FileName, TellsPlainNamesFromPathsDevicesShortNamesAndMisreadBytes) {
+  using platform::NameCheck;
+  std::vector<std::pair<std::string, NameCheck>> names;
+  for (const char* name : {"en", "", ".hidden", "pt.BR", "Fran\347ais", "CONSOLE", "COM10",
+                           "nul-free", "lpt", ". .", "a b", "COM\xB4", "a~", "a~1b", "x.a~1",
+                           "caf\xC3\xA9", "\xC0", "\xE0\xA0\x80", "\xF0\x90\x80\x80"}) {
+    names.emplace_back(name, NameCheck::Plain);
   }
-  for (const std::string& name : unsafe) {
-    EXPECT_EQ(platform::CheckFileName(name), platform::NameCheck::Unsafe) << name;
+  for (const char* name : {"a/b",     "..\\up", "C:x",      "x:stream", "*",       "a?",  "\"q\"",
+                           "<",       ">",      "|",        "tab\t",    "del\x7F", "CON", "con",
+                           "Con.txt", "NUL ",   "nul .x",   "lpt9.log", "COM1",    "aux", "PRN",
+                           "CONIN$",  "com0",   "LPT0.txt", "COM\xB9",  "lpt\xB3"}) {
+    names.emplace_back(name, NameCheck::Unsafe);
   }
-  EXPECT_EQ(platform::CheckFileName(std::string("a\0b", 3)), platform::NameCheck::Unsafe);
+  names.emplace_back(std::string("a\0b", 3), NameCheck::Unsafe);
+  for (const char* name : {"ENGLIS~1", "a~12.b", "x~0", "~1"})
+    names.emplace_back(name, NameCheck::ShortName);
   // With ".txt", 255 characters are as many as a file name may have.
-  EXPECT_EQ(platform::CheckFileName(std::string(251, 'n')), platform::NameCheck::Plain);
-  EXPECT_EQ(platform::CheckFileName(std::string(252, 'n')), platform::NameCheck::TooLong);
+  names.emplace_back(std::string(251, 'n'), NameCheck::Plain);
+  names.emplace_back(std::string(252, 'n'), NameCheck::TooLong);
+#ifndef _WIN32  // bytes of UTF-8; on Windows, characters of its code pages
+  for (const char* name : {"COM\xC2\xB2", "LPT\xC2\xB9.x"})
+    names.emplace_back(name, NameCheck::Unsafe);
+  for (const char* name :
+       {"a\xC0\xAF"
+        "b",
+        "a\xC0\x80"
+        "b",
+        "\xC1\xBF", "\xE0\x80\xAF", "\xF0\x80\x80\xAF", "sur\xED\xA0\x80", "\xED\xBF\xBF"}) {
+    names.emplace_back(name, NameCheck::Misread);
+  }
+#endif
+  for (const auto& [name, check] : names) {
+    EXPECT_EQ(platform::CheckFileName(name), check) << name;
+  }
 }
 
 // Storing lines, on every length around its 64-byte steps and with LFs at

@@ -97,7 +97,7 @@ LocInput::~LocInput() {
 }
 
 void OpenInput(LocInput& input, const char* path) {
-  input.file = platform::OpenForReading(path);
+  input.file = platform::OpenForReading(path, input.failReason);
   if (input.file < 0) return;
   StartBuffers(input, kBufferSize);
 }

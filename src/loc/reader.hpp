@@ -80,7 +80,8 @@ struct LocHeader {
 inline constexpr std::int32_t kMaxKeyCount = 1'073'741'823;
 
 // Opens the file and allocates the buffers; when there is no memory for them,
-// the input is open but failed and out of memory, so the run can say so.
+// the input is open but failed and out of memory, so the run can say so. When
+// the file cannot be opened, `failReason` says why.
 void OpenInput(LocInput& input, const char* path);
 void OpenInputFromMemory(LocInput& input, const void* data, std::size_t size);
 bool IsInputOpen(const LocInput& input);

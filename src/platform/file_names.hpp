@@ -52,6 +52,36 @@ bool IsPlainName(std::basic_string_view<Char> name) {
   return !IsDeviceName(name);
 }
 
+// NTFS (with short names on) and FAT also find a file by its short name, as
+// ENGLIS~1 for "English language.txt": a stem that ends in "~" and digits
+// could be another file's.
+template <typename Char>
+bool IsShortName(std::basic_string_view<Char> name) {
+  auto stem = name.substr(0, name.find(Char('.')));
+  std::size_t digits = 0;
+  while (digits < stem.size() && stem[stem.size() - 1 - digits] >= Char('0') &&
+         stem[stem.size() - 1 - digits] <= Char('9')) {
+    ++digits;
+  }
+  return digits > 0 && digits < stem.size() && stem[stem.size() - 1 - digits] == Char('~');
+}
+
+// Names reach POSIX file systems as bytes, most of which are taken as they
+// stand (Latin-1 and other legacy bytes too). Some drivers decode the forms
+// of UTF-8 that no decoder may accept anyway: an overlong "/" or NUL (C0 AF,
+// C0 80) becomes a path or cuts the name, an encoded surrogate (ED A0 80)
+// breaks the listing of the folder (exFAT).
+inline bool HasMisreadBytes(std::string_view name) {
+  for (std::size_t i = 0; i + 1 < name.size(); ++i) {
+    auto lead = static_cast<unsigned char>(name[i]), next = static_cast<unsigned char>(name[i + 1]);
+    bool overlong = lead == 0xC0 || lead == 0xC1 || (lead == 0xE0 && next < 0xA0) ||
+                    (lead == 0xF0 && next < 0x90);
+    bool surrogate = lead == 0xED && next >= 0xA0;
+    if ((overlong || surrogate) && next >= 0x80 && next <= 0xBF) return true;
+  }
+  return false;
+}
+
 // Every file system the program writes to (NTFS, FAT, exFAT, ext4) takes
 // names of up to 255 characters (on ext4, bytes), ".txt" included.
 inline bool FitsFileName(std::size_t characters) {

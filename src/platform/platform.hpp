@@ -36,10 +36,18 @@ void PrepareProcess();
 // goes to it as the characters it stands for; any other stream gets the bytes.
 void ShowText(std::FILE* console, std::string_view text);
 
-// Opens an existing file for binary reading, without any sharing restriction.
-// Returns a descriptor, or -1 (the run says why in its own words). A folder is
-// refused.
-int OpenForReading(const char* path);
+// Shows the system's words for a failure, as the error texts below hold them
+// (on Windows in UTF-8, which may hold characters that the code page has not:
+// a console shows them all, any other stream gets them in the code page).
+void ShowReason(std::FILE* console, std::string_view reason);
+
+// Milliseconds from some fixed moment, never going back with the clock.
+std::int64_t Milliseconds();
+
+// Opens an existing file for binary reading, without any sharing restriction
+// and without waiting (a FIFO with no writer). Returns a descriptor, or -1 with
+// `error` set. A folder is refused.
+int OpenForReading(const char* path, std::string& error);
 
 // Reads up to `size` bytes. Returns the count read, 0 at the end of the file,
 // or -1 with `error` set.
@@ -90,6 +98,8 @@ bool CloseFile(int file, std::string& error);
 enum class NameCheck {
   Plain,          // one file name of its own
   Unsafe,         // a path, a device, control characters: see file_names.hpp
+  ShortName,      // of the form of another file's short (8.3) name
+  Misread,        // bytes that a file system may read as another name (POSIX)
   NotInCodePage,  // not valid text in the system's code page (Windows)
   TooLong,        // with ".txt", longer than a file name may be
 };
@@ -97,7 +107,8 @@ enum class NameCheck {
 NameCheck CheckFileName(std::string_view name);
 
 // Makes a folder in the system's own way. Returns true when a folder of that
-// name exists afterwards, whether it was made now or was there before.
-bool MakeDirectory(const char* name);
+// name exists afterwards, whether it was made now or was there before; else
+// false with `error` set.
+bool MakeDirectory(const char* name, std::string& error);
 
 }  // namespace platform

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <string_view>
 
 #include "platform/file_names.hpp"
@@ -155,14 +156,31 @@ void ShowText(std::FILE* console, std::string_view text) {
   std::fflush(console);
 }
 
-int OpenForReading(const char* path) {
-  int file = ::open(path, O_RDONLY | O_CLOEXEC);
-  if (file < 0) return -1;
+void ShowReason(std::FILE* console, std::string_view reason) {
+  ShowText(console, reason);
+}
+
+std::int64_t Milliseconds() {
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  return std::int64_t{now.tv_sec} * 1000 + now.tv_nsec / 1'000'000;
+}
+
+// Opened without waiting, then read as usual (a FIFO with no writer reads as
+// empty rather than hanging the run before its first line).
+int OpenForReading(const char* path, std::string& error) {
+  int file = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   struct stat info {};
-  if (::fstat(file, &info) == 0 && S_ISDIR(info.st_mode)) {
+  if (file >= 0 && ::fstat(file, &info) == 0 && S_ISDIR(info.st_mode)) {
     ::close(file);
+    file = -1;
+    errno = EISDIR;
+  }
+  if (file < 0) {
+    error = ErrorText(errno);
     return -1;
   }
+  ::fcntl(file, F_SETFL, ::fcntl(file, F_GETFL) & ~O_NONBLOCK);
   ::posix_fadvise(file, 0, 0, POSIX_FADV_SEQUENTIAL);
   return file;
 }
@@ -321,6 +339,8 @@ void DropTemporaryFile(TemporaryFile& temp) {
 
 NameCheck CheckFileName(std::string_view name) {
   if (!IsPlainName(name)) return NameCheck::Unsafe;
+  if (IsShortName(name)) return NameCheck::ShortName;
+  if (HasMisreadBytes(name)) return NameCheck::Misread;
   return FitsFileName(name.size()) ? NameCheck::Plain : NameCheck::TooLong;
 }
 
@@ -330,10 +350,13 @@ void PrepareProcess() {
   ::signal(SIGXFSZ, SIG_IGN);
 }
 
-bool MakeDirectory(const char* name) {
+bool MakeDirectory(const char* name, std::string& error) {
   if (::mkdir(name, 0777) == 0) return true;
+  int failed = errno;
   struct stat info {};
-  return ::stat(name, &info) == 0 && S_ISDIR(info.st_mode);
+  if (::stat(name, &info) == 0 && S_ISDIR(info.st_mode)) return true;
+  error = ErrorText(failed);
+  return false;
 }
 
 }  // namespace platform

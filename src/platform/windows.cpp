@@ -26,16 +26,24 @@ std::string ErrorText(int code) {
   return std::strerror(code);
 }
 
+// The system's words for an error, on one line, in UTF-8: in the display
+// language, which may hold characters that the code page has not.
 std::string WindowsErrorText(DWORD code) {
-  char text[512] = {};
-  DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                                code, 0, text, sizeof text, nullptr);
-  while (length > 0 && (text[length - 1] == '\r' || text[length - 1] == '\n' ||
-                        text[length - 1] == '.' || text[length - 1] == ' ')) {
-    --length;
+  wchar_t text[512] = {};
+  DWORD length = FormatMessageW(
+      FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_MAX_WIDTH_MASK,
+      nullptr, code, 0, text, static_cast<DWORD>(std::size(text)), nullptr);
+  for (DWORD i = 0; i < length; ++i) {
+    if (text[i] == L'\r' || text[i] == L'\n') text[i] = L' ';
   }
-  if (length == 0) return "Windows error " + std::to_string(code);
-  return std::string(text, length);
+  while (length > 0 && (text[length - 1] == L'.' || text[length - 1] == L' ')) --length;
+  int size =
+      WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
+  if (length == 0 || size <= 0) return "Windows error " + std::to_string(code);
+  std::string utf8(static_cast<std::size_t>(size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), utf8.data(), size, nullptr,
+                      nullptr);
+  return utf8;
 }
 
 std::string NewTemporaryName(const std::string& folder) {
@@ -192,8 +200,6 @@ bool NameTaken(const std::wstring& path) {
   return failure != ERROR_FILE_NOT_FOUND && failure != ERROR_PATH_NOT_FOUND;
 }
 
-}  // namespace
-
 // Asking the system whether a handle is a console takes a call to it: asked
 // once a stream, since a run prints a few lines for every language.
 bool IsConsole(std::FILE* stream, HANDLE handle) {
@@ -205,32 +211,85 @@ bool IsConsole(std::FILE* stream, HANDLE handle) {
   return console;
 }
 
-void ShowText(std::FILE* console, std::string_view text) {
-  std::fflush(console);
-  HANDLE handle = HandleOf(::_fileno(console));
-  if (IsConsole(console, handle)) {
-    int size = static_cast<int>(text.size());
-    int units = MultiByteToWideChar(CP_ACP, 0, text.data(), size, nullptr, 0);
-    // No exception: this also reports that memory ran out.
-    Memory<wchar_t> wide = Allocate<wchar_t>(static_cast<std::size_t>(units) + 1);
-    DWORD shown = 0;
-    if (units > 0 && wide) {
-      MultiByteToWideChar(CP_ACP, 0, text.data(), size, wide.get(), units);
-      if (WriteConsoleW(handle, wide.get(), static_cast<DWORD>(units), &shown, nullptr)) return;
-    }
-  }
-  std::fwrite(text.data(), 1, text.size(), console);
-  std::fflush(console);
+// Text in `codePage` as UTF-16 in memory of its own (no exception: this also
+// reports that memory ran out); null when it cannot be had.
+Memory<wchar_t> Wide(UINT codePage, std::string_view text, int& units) {
+  int size = static_cast<int>(text.size());
+  units = MultiByteToWideChar(codePage, 0, text.data(), size, nullptr, 0);
+  Memory<wchar_t> wide = Allocate<wchar_t>(static_cast<std::size_t>(units) + 1);
+  if (units <= 0 || !wide) return nullptr;
+  MultiByteToWideChar(codePage, 0, text.data(), size, wide.get(), units);
+  return wide;
 }
 
-int OpenForReading(const char* path) {
+// Shows text as the characters it stands for where `stream` is a console;
+// false where it is none, or nothing could be shown. Before Windows 8 a
+// console write of more than about 64 KB fails, so the text goes in pieces
+// well under that, never splitting a surrogate pair, each written whole.
+bool ShowOnConsole(std::FILE* stream, UINT codePage, std::string_view text) {
+  constexpr DWORD kPiece = 8192;  // UTF-16 units
+  HANDLE handle = HandleOf(::_fileno(stream));
+  int units = 0;
+  Memory<wchar_t> wide;
+  if (!IsConsole(stream, handle) || !(wide = Wide(codePage, text, units))) return false;
+  const wchar_t* left = wide.get();
+  for (DWORD count = static_cast<DWORD>(units); count > 0;) {
+    DWORD piece = std::min(count, kPiece), shown = 0;
+    if (piece < count && IS_HIGH_SURROGATE(left[piece - 1])) --piece;
+    if (!WriteConsoleW(handle, left, piece, &shown, nullptr) || shown == 0) {
+      return left != wide.get();  // what was shown stays shown
+    }
+    left += shown;
+    count -= shown;
+  }
+  return true;
+}
+
+void WriteBytes(std::FILE* stream, std::string_view text) {
+  std::fwrite(text.data(), 1, text.size(), stream);
+  std::fflush(stream);
+}
+
+}  // namespace
+
+void ShowText(std::FILE* console, std::string_view text) {
+  std::fflush(console);
+  if (!ShowOnConsole(console, CP_ACP, text)) WriteBytes(console, text);
+}
+
+// Elsewhere than on a console, in the code page, as the rest of the output.
+void ShowReason(std::FILE* console, std::string_view reason) {
+  std::fflush(console);
+  if (ShowOnConsole(console, CP_UTF8, reason)) return;
+  int units = 0;
+  Memory<wchar_t> wide = Wide(CP_UTF8, reason, units);
+  int size =
+      wide ? WideCharToMultiByte(CP_ACP, 0, wide.get(), units, nullptr, 0, nullptr, nullptr) : 0;
+  Memory<char> bytes = Allocate<char>(static_cast<std::size_t>(size) + 1);
+  if (size <= 0 || !bytes) {
+    WriteBytes(console, reason);
+    return;
+  }
+  WideCharToMultiByte(CP_ACP, 0, wide.get(), units, bytes.get(), size, nullptr, nullptr);
+  WriteBytes(console, std::string_view(bytes.get(), static_cast<std::size_t>(size)));
+}
+
+// Not the C runtime's clock: it may follow the system clock where the
+// runtime has no steady one of its own.
+std::int64_t Milliseconds() {
+  return static_cast<std::int64_t>(GetTickCount64());
+}
+
+int OpenForReading(const char* path, std::string& error) {
   // Shared with every other program; a folder cannot be opened this way.
   HANDLE handle = CreateFileW(FullPath(path).c_str(), GENERIC_READ,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return -1;
-  std::string ignored;
-  return DescriptorOf(handle, ignored);
+  if (handle == INVALID_HANDLE_VALUE) {
+    error = WindowsErrorText(GetLastError());
+    return -1;
+  }
+  return DescriptorOf(handle, error);
 }
 
 // Reads and writes go to the system directly, so that a failure gives the
@@ -264,6 +323,7 @@ NameCheck CheckFileName(std::string_view name) {
   std::wstring wide = Widen(name, true);
   if (wide.empty() && !name.empty()) return NameCheck::NotInCodePage;
   if (!IsPlainName(std::wstring_view(wide))) return NameCheck::Unsafe;
+  if (IsShortName(std::wstring_view(wide))) return NameCheck::ShortName;
   return FitsFileName(wide.size()) ? NameCheck::Plain : NameCheck::TooLong;
 }
 
@@ -370,12 +430,16 @@ void DropTemporaryFile(TemporaryFile& temp) {
   temp.deletedAtClose = false;
 }
 
-bool MakeDirectory(const char* name) {
+bool MakeDirectory(const char* name, std::string& error) {
   std::wstring path = FullPath(name);
-  if (path.empty()) return false;
-  if (CreateDirectoryW(path.c_str(), nullptr)) return true;
+  if (!path.empty() && CreateDirectoryW(path.c_str(), nullptr)) return true;
+  DWORD failure = path.empty() ? ERROR_INVALID_NAME : GetLastError();
   DWORD attributes = GetFileAttributesW(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return true;
+  }
+  error = WindowsErrorText(failure);
+  return false;
 }
 
 }  // namespace platform

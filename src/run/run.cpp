@@ -1,6 +1,5 @@
 #include "run/run.hpp"
 
-#include <chrono>
 #include <cinttypes>
 #include <cstdarg>
 #include <cstdlib>
@@ -46,14 +45,23 @@ void Say(const RunTarget& target, const char* format, ...) {
   if (size > 0) platform::ShowText(target.console, std::string_view(text, size));
 }
 
+// The system's words for a failure, then `after`.
+void SayReason(const RunTarget& target, const std::string& reason, const char* after) {
+  if (target.console == nullptr) return;
+  platform::ShowReason(target.console, reason);
+  Say(target, "%s", after);
+}
+
 void SayDamaged(const RunTarget& target, const LocInput& input, const std::string& where) {
   auto offset = static_cast<unsigned long long>(input.failOffset);
   if (input.failReason.empty()) {
     Say(target, "\"%s\" is damaged: it ends at byte %llu, inside %s.\n", kLocFileName, offset,
         where.c_str());
   } else {
-    Say(target, "\"%s\" is damaged or unreadable: reading failed at byte %llu, inside %s: %s.\n",
-        kLocFileName, offset, where.c_str(), input.failReason.c_str());
+    Say(target,
+        "\"%s\" is damaged or unreadable: reading failed at byte %llu, inside %s: ", kLocFileName,
+        offset, where.c_str());
+    SayReason(target, input.failReason, ".\n");
   }
 }
 
@@ -94,7 +102,8 @@ bool ExtractLanguage(LocInput& input, std::string_view name, const RunTarget& ta
   if (file.state == FileState::Skipped) {
     Say(target, " Skipped: %s\n", file.error.c_str());
   } else {
-    Say(target, " Failed: %s\n", file.error.c_str());
+    Say(target, " Failed: ");
+    SayReason(target, file.error, "\n");
   }
   return true;
 }
@@ -189,22 +198,24 @@ bool HoldMemoryReserve() {
 }
 
 // Everything between the banner and the prompt; returns the exit status.
-int ExtractAndSummarise(const RunTarget& target, std::chrono::steady_clock::time_point start) {
-  if (!MakeFolder(kOutputFolder)) Say(target, "Folder %s could not be made\n", kOutputFolder);
+int ExtractAndSummarise(const RunTarget& target, std::int64_t start) {
+  std::string why;
+  if (!MakeFolder(kOutputFolder, why)) {
+    Say(target, "Folder %s could not be made: ", kOutputFolder);
+    SayReason(target, why, "\n");
+  }
   if (!IsInputOpen(gLocInput)) {
     Say(target,
         "\"%s\" could not be opened. Please make sure it isn't being used elsewhere on your "
-        "computer and that it is in the same folder as this program.",
+        "computer and that it is in the same folder as this program. Reason: ",
         kLocFileName);
+    SayReason(target, gLocInput.failReason, ".");
     return -1;
   }
   ExtractResult result = ExtractLoc(gLocInput, gLanguageList, target);
   CloseInput(gLocInput);
   if (result.damaged) return -1;
-  auto elapsed = std::chrono::steady_clock::now() - start;
-  double seconds =
-      static_cast<double>(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count()) /
-      1000.0;
+  double seconds = static_cast<double>(platform::Milliseconds() - start) / 1000.0;
   Say(target, "Extracted %" PRId64 " strings in %.2fs seconds\n", result.strings, seconds);
   if (result.unwritten > 0) Say(target, "%d languages could not be written.\n", result.unwritten);
   return result.unwritten > 0 ? 1 : 0;
@@ -213,7 +224,7 @@ int ExtractAndSummarise(const RunTarget& target, std::chrono::steady_clock::time
 }  // namespace
 
 int RunExtraction() {
-  auto start = std::chrono::steady_clock::now();
+  std::int64_t start = platform::Milliseconds();
   RunTarget target{stdout, kOutputFolder};
   Say(target, "Vornhold String Extractor\n");
   Say(target, "Unpacks %s into one text file per language\n", kLocFileName);

@@ -63,6 +63,10 @@ const char* SkipReason(platform::NameCheck check) {
       return nullptr;
     case platform::NameCheck::Unsafe:
       return "unsafe file name";
+    case platform::NameCheck::ShortName:
+      return "name of the form of another file's short name";
+    case platform::NameCheck::Misread:
+      return "bytes that a file system may read as another name";
     case platform::NameCheck::NotInCodePage:
       return "not a name in this system's code page";
     case platform::NameCheck::TooLong:
@@ -77,8 +81,8 @@ LanguageFile::~LanguageFile() {
   AbandonLanguageFile(*this);
 }
 
-bool MakeFolder(const char* name) {
-  if (!platform::MakeDirectory(name)) return false;
+bool MakeFolder(const char* name, std::string& error) {
+  if (!platform::MakeDirectory(name, error)) return false;
   platform::RemoveStaleTemporaryFiles(name);
   return true;
 }

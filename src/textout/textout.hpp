@@ -39,9 +39,9 @@ struct LanguageFile {
   std::size_t sinceWriteBack = 0;  // bytes written since the disk was last asked to start
 };
 
-// Returns true when a folder of that name exists afterwards; the temporary
-// files that earlier runs left in it are removed.
-bool MakeFolder(const char* name);
+// Returns true when a folder of that name exists afterwards, else false with
+// `error` set; the temporary files that earlier runs left in it are removed.
+bool MakeFolder(const char* name, std::string& error);
 
 // Gives the file its buffer, once, before anything is read; false when there
 // is no memory for it.
