@@ -13,9 +13,14 @@ endif()
 configure_file(${PROJECT_SOURCE_DIR}/dist/README.txt.in README.txt @ONLY NEWLINE_STYLE CRLF)
 find_program(VORNHOLD_ZIP zip)
 
+# The .exe in the zip is signed where the maintainer's key is given
+# (tools/sign_exe.sh); the one in the build folder stays unsigned.
+set(signed ${CMAKE_CURRENT_BINARY_DIR}/release/vornhold-extract.exe)
 add_custom_target(package
+  COMMAND bash ${PROJECT_SOURCE_DIR}/tools/sign_exe.sh $<TARGET_FILE:vornhold-extract> ${signed}
   COMMAND ${CMAKE_COMMAND} -DZIP=${VORNHOLD_ZIP} -DNAME=${VORNHOLD_PACKAGE_NAME}
-          -DEXE=$<TARGET_FILE:vornhold-extract> -DREADME=${CMAKE_CURRENT_BINARY_DIR}/README.txt
+          -DEXE=${signed} -DUNSIGNED=$<TARGET_FILE:vornhold-extract>
+          -DREADME=${CMAKE_CURRENT_BINARY_DIR}/README.txt
           -DOUT=${CMAKE_CURRENT_BINARY_DIR} -P ${CMAKE_CURRENT_LIST_DIR}/make_zip.cmake
   BYPRODUCTS ${CMAKE_CURRENT_BINARY_DIR}/${VORNHOLD_PACKAGE_NAME}.zip
              ${CMAKE_CURRENT_BINARY_DIR}/SHA256SUMS

@@ -1,12 +1,14 @@
 # Makes OUT/NAME.zip, a folder NAME holding README.txt and the program EXE, and
-# OUT/SHA256SUMS listing the zip and the program (check with `sha256sum -c`).
+# OUT/SHA256SUMS listing the zip and the program as built, UNSIGNED (check with
+# `sha256sum -c`; EXE is the same with a signature, or without one the same
+# file).
 # The zip is the same bytes whoever makes it, wherever and whenever: its members
 # come in a fixed order, carry the time SOURCE_DATE_EPOCH if that is set, else
 # 1980-01-01 00:00 UTC (the earliest a zip can hold), and fixed permissions;
 # there are no directory entries and none of zip's extra fields (-X), which
 # would hold the builder's user and group ids.
-# Usage: cmake -DZIP=<zip> -DNAME=<name> -DEXE=<program> -DREADME=<README.txt>
-#              -DOUT=<folder> -P make_zip.cmake
+# Usage: cmake -DZIP=<zip> -DNAME=<name> -DEXE=<program> -DUNSIGNED=<program>
+#              -DREADME=<README.txt> -DOUT=<folder> -P make_zip.cmake
 if(NOT ZIP)
   message(FATAL_ERROR "zip is missing: bash tools/install_deps.sh windows installs it")
 endif()
@@ -41,6 +43,6 @@ execute_process(COMMAND ${ZIP} -q -X -D ${OUT}/${NAME}.zip ${members} WORKING_DI
 file(REMOVE_RECURSE ${stage})
 
 file(SHA256 ${OUT}/${NAME}.zip zip_sum)
-file(SHA256 ${EXE} program_sum)
+file(SHA256 ${UNSIGNED} program_sum)
 file(WRITE ${OUT}/SHA256SUMS "${zip_sum}  ${NAME}.zip\n${program_sum}  ${program}\n")
 message(STATUS "Made ${OUT}/${NAME}.zip and SHA256SUMS")

@@ -1,11 +1,16 @@
 # Windows console programs cross-built with Debian's mingw-w64 and run under wine.
-# The including toolchain file sets VORNHOLD_MINGW_PROCESSOR (i686 or x86_64).
+# The including toolchain file sets VORNHOLD_MINGW_PROCESSOR (i686 or x86_64)
+# and VORNHOLD_MINGW_THREADS, the thread model: win32 for the program users
+# get, which then links no thread library (the posix one brings winpthreads,
+# whose imports make a text tool look like something else to virus scanners);
+# posix for the tests, since GoogleTest needs std::mutex, which GCC 12's win32
+# model lacks.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR ${VORNHOLD_MINGW_PROCESSOR})
 set(triple ${VORNHOLD_MINGW_PROCESSOR}-w64-mingw32)
 
-set(CMAKE_C_COMPILER ${triple}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${triple}-g++-posix)
+set(CMAKE_C_COMPILER ${triple}-gcc-${VORNHOLD_MINGW_THREADS})
+set(CMAKE_CXX_COMPILER ${triple}-g++-${VORNHOLD_MINGW_THREADS})
 set(CMAKE_RC_COMPILER ${triple}-windres)
 
 set(CMAKE_FIND_ROOT_PATH /usr/${triple})

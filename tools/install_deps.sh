@@ -22,8 +22,9 @@ for kind in "${want[@]}"; do
       need g++-mingw-w64-i686; need g++-mingw-w64-x86-64; need wine64
       # The locales whose code pages the tests run wine under.
       need locales
-      # zip makes the release zip (the package target).
-      need zip
+      # zip makes the release zip (the package target), osslsigncode signs it;
+      # the signing test keeps a throwaway key on a SoftHSM token.
+      need zip; need osslsigncode; need openssl; need softhsm2; need libengine-pkcs11-openssl
       # The 32-bit loader only where 32-bit programs can run at all, natively or
       # under emulation.
       if bash "$(dirname "$0")/../support/runs_32bit.sh" >/dev/null; then need wine32:i386; fi

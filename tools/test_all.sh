@@ -16,12 +16,12 @@ how=$(bash support/runs_32bit.sh || true)
 case "$how" in
   native)
     echo "this machine runs 32-bit programs: the whole suite runs on the 32-bit build"
-    cmake --workflow --preset windows-i686
+    cmake --workflow --preset windows-i686-tests
     ;;
   emulated*)
     echo "this machine runs 32-bit programs only under emulation (${how#emulated }):" \
          "the whole suite runs on the 32-bit build, more slowly"
-    cmake --workflow --preset windows-i686
+    cmake --workflow --preset windows-i686-tests
     ;;
   *)
     echo "this machine cannot run 32-bit programs: the 32-bit build is only checked, not run"
