@@ -154,7 +154,7 @@ TEST(WindowsKeep, EveryBranchKeepsTheFileWholeOrLeavesTheEarlierOne) {
     std::string error;
     bool kept = platform::CreateTemporaryFile(folder.path.string().c_str(), temp, error) &&
                 platform::WriteSome(temp.file, "new", 3, error) == 3 &&
-                platform::KeepTemporaryFile(temp, target.c_str(), error);
+                platform::CloseTemporaryFile(temp, target.c_str(), error);
     platform::DropTemporaryFile(temp);
     if (gBeingDeleted != INVALID_HANDLE_VALUE) CloseHandle(gBeingDeleted);
     gBeingDeleted = INVALID_HANDLE_VALUE;

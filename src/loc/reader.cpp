@@ -18,22 +18,57 @@ constexpr std::size_t kReadSize = 256 * 1024;
 constexpr std::size_t kLongestString = 2 + 32767;          // with its prefix
 constexpr std::size_t kLongestEntry = kLongestString + 4;  // of the directory
 constexpr std::size_t kBufferSize = kReadSize + kLongestEntry;
+constexpr std::int32_t kMaxKeyCount = 1'073'741'823;
 
 // Blocks of the language list. Each holds at least one name of the longest
 // kind, and at 1 MiB what one cannot use at its end is at most 3% of it.
 constexpr std::size_t kLanguageBlockSize = 1024 * 1024;
 
-void Fail(LocInput& input, std::uint64_t offset, std::string reason) {
-  input.failed = true;
-  input.failOffset = offset;
-  input.failReason = std::move(reason);
+std::size_t AtHand(const LocInput& input) {
+  return static_cast<std::size_t>(input.end - input.next);
+}
+
+void Fail(LocInput& input, FailureKind kind, std::uint64_t offset, std::string reason = {}) {
+  input.failure = {kind, offset, std::move(reason)};
   // Nothing is left at hand, so every later read goes to Refill, which refuses.
   input.endOffset -= AtHand(input);
   input.end = input.next;
 }
 
-void Fail(LocInput& input, std::string reason = {}) {
-  Fail(input, input.endOffset, std::move(reason));
+void MoveUnreadToFront(LocInput& input) {
+  std::size_t kept = AtHand(input);
+  std::memmove(input.buffer.get(), input.next, kept);
+  input.next = input.buffer.get();
+  input.end = input.next + kept;
+}
+
+// Reads more behind the unread bytes until `count` bytes are at hand or the
+// file ends.
+bool Refill(LocInput& input, std::size_t count) {
+  if (Failed(input)) return false;
+  while (AtHand(input) < count) {
+    if (input.file < 0) {
+      Fail(input, FailureKind::Ended, input.endOffset);
+      return false;
+    }
+    if (input.buffer.get() + kBufferSize - input.end < static_cast<std::ptrdiff_t>(kReadSize)) {
+      MoveUnreadToFront(input);
+    }
+    std::string error;
+    long got = platform::ReadSome(input.file, input.end, kReadSize, error);
+    if (got <= 0) {
+      Fail(input, got < 0 ? FailureKind::Unreadable : FailureKind::Ended, input.endOffset, error);
+      return false;
+    }
+    input.end += got;
+    input.endOffset += static_cast<std::uint64_t>(got);
+  }
+  return true;
+}
+
+// The one bounds check behind every read.
+inline bool Need(LocInput& input, std::size_t count) {
+  return AtHand(input) >= count || Refill(input, count);
 }
 
 // A negative length (an empty string) is rare: a branch on it keeps the sign
@@ -45,68 +80,53 @@ std::size_t LengthAt(const unsigned char* prefix) {
   return length;
 }
 
-// A run is one string at least, so it may be longer than kMaxRunBytes.
-constexpr std::size_t kLineBreakWords = std::max(kMaxRunBytes, kLongestString) / 64 + 2;
-
-void StartBuffers(LocInput& input, std::size_t size) {
+void StartBuffer(LocInput& input, std::size_t size) {
   input.state = InputState::Open;
-  input.buffer = platform::Allocate<unsigned char>(size + kReadSlack);
+  input.buffer = platform::Allocate<unsigned char>(size + kRunSlack);
   if (!input.buffer) {
-    input.outOfMemory = true;
-    input.failed = true;
+    Fail(input, FailureKind::OutOfMemory, 0);
     return;
   }
   input.next = input.end = input.buffer.get();
 }
 
-void MoveUnreadToFront(LocInput& input) {
-  std::size_t kept = AtHand(input);
-  std::memmove(input.buffer.get(), input.next, kept);
-  input.next = input.buffer.get();
-  input.end = input.next + kept;
+void SkipBytes(LocInput& input, std::uint64_t count) {
+  while (count > 0) {
+    if (!Need(input, 1)) return;
+    std::size_t step = static_cast<std::size_t>(std::min<std::uint64_t>(AtHand(input), count));
+    input.next += step;
+    count -= step;
+  }
 }
 
 }  // namespace
-
-// Reads more behind the unread bytes until `count` bytes are at hand or the
-// file ends.
-bool Refill(LocInput& input, std::size_t count) {
-  if (input.failed) return false;
-  if (input.file < 0) {
-    Fail(input);
-    return false;
-  }
-  while (AtHand(input) < count) {
-    if (input.buffer.get() + kBufferSize - input.end < static_cast<std::ptrdiff_t>(kReadSize)) {
-      MoveUnreadToFront(input);
-    }
-    std::string error;
-    long got = platform::ReadSome(input.file, input.end, kReadSize, error);
-    if (got <= 0) {
-      Fail(input, got < 0 ? error : std::string());
-      return false;
-    }
-    input.end += got;
-    input.endOffset += static_cast<std::uint64_t>(got);
-  }
-  return true;
-}
 
 LocInput::~LocInput() {
   CloseInput(*this);
 }
 
+// Process start-up has no one to catch a failed allocation, so here it is a
+// state: the input not open, out of memory.
 void OpenInput(LocInput& input, const char* path) {
-  input.file = platform::OpenForReading(path, input.failReason);
-  if (input.file < 0) return;
-  StartBuffers(input, kBufferSize);
+  try {
+    std::string error;
+    input.file = platform::OpenForReading(path, error);
+    if (input.file < 0) {
+      input.failure = {FailureKind::Unreadable, 0, std::move(error)};
+      return;
+    }
+  } catch (const std::bad_alloc&) {
+    input.failure = {FailureKind::OutOfMemory, 0, {}};
+    return;
+  }
+  StartBuffer(input, kBufferSize);
 }
 
-// The bytes are copied so that they, too, are followed by kReadSlack bytes.
+// The bytes are copied so that they, too, are followed by kRunSlack bytes.
 void OpenInputFromMemory(LocInput& input, const void* data, std::size_t size) {
   input.file = -1;
-  StartBuffers(input, size);
-  if (input.failed) return;
+  StartBuffer(input, size);
+  if (Failed(input)) return;
   if (size > 0) std::memcpy(input.buffer.get(), data, size);
   input.end = input.next + size;
   input.endOffset = size;
@@ -143,16 +163,6 @@ void ReadByte(LocInput& input) {
   if (Need(input, 1)) ++input.next;
 }
 
-void SkipBytes(LocInput& input, std::uint64_t count) {
-  while (count > 0) {
-    if (!Need(input, 1)) return;
-    std::size_t atHand = AtHand(input);
-    std::size_t step = static_cast<std::size_t>(std::min<std::uint64_t>(atHand, count));
-    input.next += step;
-    count -= step;
-  }
-}
-
 std::string_view ReadCountedString(LocInput& input) {
   std::size_t size = 0;
   if (Need(input, 2)) {
@@ -164,11 +174,6 @@ std::string_view ReadCountedString(LocInput& input) {
   std::string_view text(reinterpret_cast<const char*>(input.next), size);
   input.next += size;
   return text;
-}
-
-bool AllocateStringRun(StringRun& run) {
-  if (!run.lineBreaks) run.lineBreaks = platform::Allocate<std::uint64_t>(kLineBreakWords);
-  return run.lineBreaks != nullptr;
 }
 
 // The hot loop of a run: a walk over the prefixes of the strings at hand.
@@ -222,7 +227,12 @@ LocHeader ReadHeader(LocInput& input) {
 }
 
 void SkipKeyTable(LocInput& input, std::int32_t keyCount) {
-  if (keyCount > 0) SkipBytes(input, 4 * static_cast<std::uint64_t>(keyCount));
+  if (keyCount < 0 || keyCount > kMaxKeyCount) {
+    Fail(input, FailureKind::Damaged, 9,
+         "string count " + std::to_string(keyCount) + " is out of range");
+    return;
+  }
+  SkipBytes(input, 4 * static_cast<std::uint64_t>(keyCount));
 }
 
 bool AppendLanguage(LanguageList& languages, std::string_view name) {
@@ -265,23 +275,19 @@ void ClearLanguages(LanguageList& languages) {
   languages = LanguageList{};
 }
 
-bool ReadLanguageDirectory(LocInput& input, std::int32_t languageCount, LanguageList& languages) {
-  for (std::int32_t i = 0; i < languageCount && !input.failed; ++i) {
+void ReadLanguageDirectory(LocInput& input, std::int32_t languageCount, LanguageList& languages) {
+  for (std::int32_t i = 0; i < languageCount && !Failed(input); ++i) {
     std::uint64_t start = Offset(input);
     // The whole entry is brought to hand first, so that the name stays in
     // place while the field after it is skipped.
     if (Need(input, 2)) Need(input, 2 + LengthAt(input.next) + 4);
     std::string_view name = ReadCountedString(input);
     SkipBytes(input, 4);
-    if (input.failed) break;
-    if (!AppendLanguage(languages, name)) {
+    if (!Failed(input) && !AppendLanguage(languages, name)) {
       ClearLanguages(languages);
-      Fail(input, start, "the language directory does not fit in memory");
-      input.outOfMemory = true;
-      return false;
+      Fail(input, FailureKind::OutOfMemory, start);
     }
   }
-  return true;
 }
 
 std::int32_t ReadBlockHead(LocInput& input) {

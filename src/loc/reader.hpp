@@ -2,10 +2,8 @@
 // (a signed 16-bit big-endian length, then that many bytes), walked once from
 // front to back.
 //
-// Every read goes through one bounds check. The first read that finds too few
-// bytes marks the input failed and records where the data ended; from then on
-// every read returns 0 or an empty string and consumes nothing, so a caller can
-// run a whole step and check `failed` once afterwards.
+// Every read goes through one bounds check, and the reader owns every rule of
+// the format.
 #pragma once
 
 #include <cstddef>
@@ -15,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "loc/string_run.hpp"
 #include "platform/platform.hpp"
 
 // The language names of the directory, in file order, duplicates included.
@@ -44,10 +43,21 @@ void ClearLanguages(LanguageList& languages);
 
 enum class InputState { NotOpen, Open, Closed };
 
-// Every string that ReadCountedString returns is followed by at least this
-// many readable bytes, so that it can be copied in wide chunks that reach past
-// its end (the bytes beyond it are whatever follows it, never outside memory).
-inline constexpr std::size_t kReadSlack = 64;
+// Why reading stopped, and where. The first failure stays: from then on every
+// read returns 0 or an empty string and consumes nothing, so a caller runs a
+// whole step and looks once afterwards.
+enum class FailureKind {
+  None,
+  Ended,        // the data ended inside a field
+  Unreadable,   // the system could not read it, or open it: `reason` says why
+  Damaged,      // a field breaks a rule of the format: `reason` says which
+  OutOfMemory,  // what had to be held did not fit
+};
+struct ReadFailure {
+  FailureKind kind = FailureKind::None;
+  std::uint64_t offset = 0;  // where the data ended, or where reading broke
+  std::string reason;
+};
 
 struct LocInput {
   LocInput() = default;
@@ -56,18 +66,19 @@ struct LocInput {
   ~LocInput();
 
   InputState state = InputState::NotOpen;
+  ReadFailure failure;
+  // The reader's own: the bytes at hand, in one buffer allocated when the
+  // input opens and never grown, followed by kRunSlack more.
   int file = -1;  // -1 when the bytes are held in memory
-  // Allocated once, when the input opens, and never grown.
-  platform::Memory<unsigned char> buffer;  // the bytes at hand, and kReadSlack more
-  unsigned char* next = nullptr;           // first byte not yet consumed
-  unsigned char* end = nullptr;            // one past the last byte at hand
-  std::uint64_t endOffset = 0;             // file offset of `end`
-
-  bool failed = false;
-  bool outOfMemory = false;      // the failure is memory that could not be had
-  std::uint64_t failOffset = 0;  // where the data ended, or where reading broke
-  std::string failReason;        // empty when the data simply ended; else why reading broke
+  platform::Memory<unsigned char> buffer;
+  unsigned char* next = nullptr;  // first byte not yet consumed
+  unsigned char* end = nullptr;   // one past the last byte at hand
+  std::uint64_t endOffset = 0;    // file offset of `end`
 };
+
+inline bool Failed(const LocInput& input) {
+  return input.failure.kind != FailureKind::None;
+}
 
 struct LocHeader {
   std::int32_t version = 0;
@@ -75,13 +86,9 @@ struct LocHeader {
   std::int32_t keyCount = 0;  // entries of the key table, 4 bytes each
 };
 
-// The key table's size in bytes, 4 a key, stays below 4 GiB: a larger count is
-// a damaged header.
-inline constexpr std::int32_t kMaxKeyCount = 1'073'741'823;
-
-// Opens the file and allocates the buffers; when there is no memory for them,
-// the input is open but failed and out of memory, so the run can say so. When
-// the file cannot be opened, `failReason` says why.
+// Opens the file and allocates the buffer. The input is not open when the
+// file cannot be opened (`failure` says why), or there is no memory to try;
+// it is open but failed when there is no memory for the buffer.
 void OpenInput(LocInput& input, const char* path);
 void OpenInputFromMemory(LocInput& input, const void* data, std::size_t size);
 bool IsInputOpen(const LocInput& input);
@@ -90,59 +97,24 @@ void CloseInput(LocInput& input);
 // File offset of the next byte to be read.
 std::uint64_t Offset(const LocInput& input);
 
-// Brings `count` bytes to hand, or marks the input failed; the slow half of Need.
-bool Refill(LocInput& input, std::size_t count);
-
-inline std::size_t AtHand(const LocInput& input) {
-  return static_cast<std::size_t>(input.end - input.next);
-}
-
-// The one bounds check behind every read.
-inline bool Need(LocInput& input, std::size_t count) {
-  if (AtHand(input) >= count) return true;
-  return Refill(input, count);
-}
-
 std::int32_t ReadInt32(LocInput& input);
 void ReadByte(LocInput& input);
-void SkipBytes(LocInput& input, std::uint64_t count);
 
 // A signed 16-bit big-endian length, then that many bytes; a length of zero
 // or less means an empty string. The view stays valid until the next read.
 std::string_view ReadCountedString(LocInput& input);
 
-// Strings that follow one another in a language block, joined into lines for
-// the writer. This is the one place where reading knows of the text files, on
-// purpose: each length prefix between two strings is overwritten, in the read
-// buffer, with the CR LF that ends the line before it, and that LF is marked,
-// so that a run of short strings is copied out in one pass rather than one
-// call a string. The run (its text and marks) is valid until the next read.
-struct StringRun {
-  std::string_view text;  // from the first string's first byte to the last one's last
-  std::int32_t count = 0;
-  // Bit i of word i / 64 is set when text[i] is the LF of such a line end.
-  platform::Memory<std::uint64_t> lineBreaks;
-  std::size_t markedWords = 0;  // the words that may hold a set bit
-};
-
-// The most bytes a run of more than one string takes: small enough that its
-// bytes and marks stay in the processor's nearest cache between the walk and
-// the conversion.
-inline constexpr std::size_t kMaxRunBytes = 16 * 1024;
-
-// Gives the run its marks, once; false when there is no memory for them.
-bool AllocateStringRun(StringRun& run);
-
-// Reads at least one and at most `maxCount` strings (maxCount > 0): as many as
-// are at hand and take no more than kMaxRunBytes with their prefixes, or one
-// string whatever its size. Marks the input failed when the first string is cut.
-void ReadStringRun(LocInput& input, std::int32_t maxCount, StringRun& run);
-
 LocHeader ReadHeader(LocInput& input);
+// The key table's size in bytes, 4 a key, stays below 4 GiB: a count outside
+// 0 to 1,073,741,823 is a damaged header, found here.
 void SkipKeyTable(LocInput& input, std::int32_t keyCount);
-// Names are added only as they arrive, never reserved from the count. Returns
-// false when they do not fit in memory: the list is then emptied and the input
-// failed, out of memory, at the start of the entry that did not fit.
-bool ReadLanguageDirectory(LocInput& input, std::int32_t languageCount, LanguageList& languages);
+// Names are added only as they arrive, never reserved from the count. When
+// they do not fit in memory, the list is emptied and the input failed at the
+// start of the entry that did not fit.
+void ReadLanguageDirectory(LocInput& input, std::int32_t languageCount, LanguageList& languages);
 // Reads a language block up to its string count and returns that count.
 std::int32_t ReadBlockHead(LocInput& input);
+// Reads at least one and at most `maxCount` strings (maxCount > 0): as many as
+// are at hand and take no more than kMaxRunBytes with their prefixes, or one
+// string whatever its size. Fails the input when the first string is cut.
+void ReadStringRun(LocInput& input, std::int32_t maxCount, StringRun& run);

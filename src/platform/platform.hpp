@@ -14,15 +14,19 @@
 namespace platform {
 
 // Memory that is null when the system has none to give. Not `new (nothrow)`:
-// that throws and catches inside, and a throw needs memory too.
+// that throws and catches inside, and a throw needs memory too. It comes from
+// `gCalloc`, which a test points at one that fails when it says so.
 struct FreeMemory {
   void operator()(void* memory) const { std::free(memory); }
 };
 template <typename T>
 using Memory = std::unique_ptr<T[], FreeMemory>;
+inline void* (*gCalloc)(std::size_t, std::size_t) = [](std::size_t count, std::size_t size) {
+  return std::calloc(count, size);
+};
 template <typename T>
 Memory<T> Allocate(std::size_t count) {
-  return Memory<T>(static_cast<T*>(std::calloc(count, sizeof(T))));
+  return Memory<T>(static_cast<T*>(gCalloc(count, sizeof(T))));
 }
 
 // Ignores the signals by which the environment would end the run without a
@@ -54,14 +58,14 @@ int OpenForReading(const char* path, std::string& error);
 long ReadSome(int file, void* buffer, std::size_t size, std::string& error);
 
 // A new file in a folder for binary writing, which nothing ends up holding
-// unless KeepTemporaryFile puts it in place. Where the file system allows it,
+// unless CloseTemporaryFile puts it in place. Where the file system allows it,
 // it has no name until then; else it has a name "vornhold-<process id>-<n>.tmp"
 // that goes away with the process: on Windows by its delete-on-close mark
 // however the process ends, on POSIX systems on the signals that stop a
 // console program. Its maker holds it (locked, or open without sharing on
 // Windows) from the moment it has a name until it is in place, so what a kill
 // or a power cut leaves is told from a live run's file by whether anyone
-// holds it, and removed by the next run (RemoveStaleTemporaryFiles).
+// holds it, and removed by the next run (RemoveLeftOverTemporaryFiles).
 struct TemporaryFile {
   int file = -1;
   std::string folder;
@@ -71,7 +75,7 @@ struct TemporaryFile {
 
 // Removes from `folder` the temporary files that no one holds: those that
 // earlier runs left, never those of a run still writing there.
-void RemoveStaleTemporaryFiles(const char* folder);
+void RemoveLeftOverTemporaryFiles(const char* folder);
 
 bool CreateTemporaryFile(const char* folder, TemporaryFile& temp, std::string& error);
 
@@ -83,7 +87,7 @@ long WriteSome(int file, const void* data, std::size_t size, std::string& error)
 // Its data reaches the disk before it takes the name, so that a power cut
 // leaves `target` as it was or complete. On failure the file is dropped and
 // `target` stays as it was.
-bool KeepTemporaryFile(TemporaryFile& temp, const char* target, std::string& error);
+bool CloseTemporaryFile(TemporaryFile& temp, const char* target, std::string& error);
 
 // Closes an unfinished temporary file and lets it go.
 void DropTemporaryFile(TemporaryFile& temp);

@@ -218,7 +218,7 @@ bool CloseFile(int file, std::string& error) {
 // A temporary file that no one holds locked is left over (a kill, a power
 // cut): whatever process id its name carries, which means nothing to a run
 // in another PID namespace or on another machine sharing the folder.
-void RemoveStaleTemporaryFiles(const char* folder) {
+void RemoveLeftOverTemporaryFiles(const char* folder) {
   DIR* dir = ::opendir(folder);
   if (dir == nullptr) return;
   while (const dirent* entry = ::readdir(dir)) {
@@ -268,7 +268,7 @@ bool CreateTemporaryFile(const char* folder, TemporaryFile& temp, std::string& e
 namespace {
 
 // The file stays locked until it is in place, so that no sweep takes it.
-bool KeepNamed(TemporaryFile& temp, const char* target, std::string& error) {
+bool CloseNamed(TemporaryFile& temp, const char* target, std::string& error) {
   bool kept = Flush(temp.file, error);
   StopSignalsHeld held;
   if (kept && std::rename(temp.path.c_str(), target) != 0) {
@@ -303,7 +303,7 @@ bool ReplaceWithUnnamed(TemporaryFile& temp, const char* target, std::string& er
 }
 
 // Linked straight to the target when nothing stands there.
-bool KeepUnnamed(TemporaryFile& temp, const char* target, std::string& error) {
+bool CloseUnnamed(TemporaryFile& temp, const char* target, std::string& error) {
   bool kept = Flush(temp.file, error);
   if (kept && ::linkat(AT_FDCWD, DescriptorPath(temp.file).c_str(), AT_FDCWD, target,
                        AT_SYMLINK_FOLLOW) != 0) {
@@ -317,8 +317,9 @@ bool KeepUnnamed(TemporaryFile& temp, const char* target, std::string& error) {
 
 }  // namespace
 
-bool KeepTemporaryFile(TemporaryFile& temp, const char* target, std::string& error) {
-  bool kept = temp.path.empty() ? KeepUnnamed(temp, target, error) : KeepNamed(temp, target, error);
+bool CloseTemporaryFile(TemporaryFile& temp, const char* target, std::string& error) {
+  bool kept =
+      temp.path.empty() ? CloseUnnamed(temp, target, error) : CloseNamed(temp, target, error);
   temp.file = -1;
   temp.path.clear();
   return kept;

@@ -333,7 +333,7 @@ void PrepareProcess() {}
 // opened with no sharing; one that can is left over (a power cut, or a stop
 // between clearing its delete mark and putting it in place) and goes when
 // that handle closes.
-void RemoveStaleTemporaryFiles(const char* folder) {
+void RemoveLeftOverTemporaryFiles(const char* folder) {
   std::wstring where = FullPath(folder) + L"\\";
   WIN32_FIND_DATAW found;
   HANDLE search = FindFirstFileW((where + L"vornhold-*.tmp").c_str(), &found);
@@ -388,7 +388,7 @@ bool CreateTemporaryFile(const char* folder, TemporaryFile& temp, std::string& e
 // is cleared just before the rename and set again if the rename fails; a stop
 // in between leaves the file for the next run to remove. Everything that
 // allocates comes before the mark is cleared.
-bool KeepTemporaryFile(TemporaryFile& temp, const char* target, std::string& error) {
+bool CloseTemporaryFile(TemporaryFile& temp, const char* target, std::string& error) {
   HANDLE handle = HandleOf(temp.file);
   Renames renames = RenamesOver(FullPath(temp.path.c_str()), FullPath(target));
   DWORD failure = ERROR_INVALID_NAME;

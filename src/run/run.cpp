@@ -8,9 +8,6 @@
 
 #include "textout/textout.hpp"
 
-static_assert(kReadSlack >= kLineReadSlack, "strings are read past their end when written");
-static_assert(kMaxRunBytes <= kMaxLinesText, "a run of strings is written in one call");
-
 LocInput gLocInput;
 LanguageList gLanguageList;
 
@@ -23,7 +20,6 @@ constexpr char kSeparator[] = "========================\n";
 // fit the buffer on the stack; a longer one (a long name) gets memory of its
 // own, and without it is cut short rather than lost.
 void Say(const RunTarget& target, const char* format, ...) {
-  if (target.console == nullptr) return;
   char small[1024];
   va_list arguments, again;
   va_start(arguments, format);
@@ -47,26 +43,61 @@ void Say(const RunTarget& target, const char* format, ...) {
 
 // The system's words for a failure, then `after`.
 void SayReason(const RunTarget& target, const std::string& reason, const char* after) {
-  if (target.console == nullptr) return;
   platform::ShowReason(target.console, reason);
   Say(target, "%s", after);
 }
 
-void SayDamaged(const RunTarget& target, const LocInput& input, const std::string& where) {
-  auto offset = static_cast<unsigned long long>(input.failOffset);
-  if (input.failReason.empty()) {
-    Say(target, "\"%s\" is damaged: it ends at byte %llu, inside %s.\n", kLocFileName, offset,
-        where.c_str());
-  } else {
-    Say(target,
-        "\"%s\" is damaged or unreadable: reading failed at byte %llu, inside %s: ", kLocFileName,
-        offset, where.c_str());
-    SayReason(target, input.failReason, ".\n");
-  }
+void SayOutOfMemory(const RunTarget& target, const LocInput& input) {
+  Say(target, "\"%s\" cannot be extracted: it does not fit in memory at byte %llu.\n", kLocFileName,
+      static_cast<unsigned long long>(Offset(input)));
 }
 
-// Reads one language block into its file. Returns false when the input ended
-// inside the block; the language's line has then been ended and reported.
+// True, after saying why, when reading failed (inside `where`).
+bool ReportedFailure(const RunTarget& target, const LocInput& input, const std::string& where) {
+  const ReadFailure& failure = input.failure;
+  auto offset = static_cast<unsigned long long>(failure.offset);
+  switch (failure.kind) {
+    case FailureKind::None:
+      return false;
+    case FailureKind::Ended:
+      Say(target, "\"%s\" is damaged: it ends at byte %llu, inside %s.\n", kLocFileName, offset,
+          where.c_str());
+      break;
+    case FailureKind::Unreadable:
+      Say(target,
+          "\"%s\" is damaged or unreadable: reading failed at byte %llu, inside %s: ", kLocFileName,
+          offset, where.c_str());
+      SayReason(target, failure.reason, ".\n");
+      break;
+    case FailureKind::Damaged:
+      Say(target, "\"%s\" is damaged: %s.\n", kLocFileName, failure.reason.c_str());
+      break;
+    case FailureKind::OutOfMemory:
+      Say(target, "\"%s\" cannot be extracted: %s does not fit in memory at byte %llu.\n",
+          kLocFileName, where.empty() ? "it" : where.c_str(), offset);
+      break;
+  }
+  return true;
+}
+
+// The name as it can be shown on a console: control bytes appear as \xHH.
+std::string DisplayName(std::string_view name) {
+  std::string shown;
+  for (unsigned char c : name) {
+    if (c < 0x20 || c == 0x7F) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
+      shown += escaped;
+    } else {
+      shown += static_cast<char>(c);
+    }
+  }
+  return shown;
+}
+
+// Reads one language block into its file. Returns false when reading failed
+// inside the block; the language's line has then been ended and the failure
+// reported.
 bool ExtractLanguage(LocInput& input, std::string_view name, const RunTarget& target,
                      LanguageFile& file, StringRun& run, ExtractResult& result) {
   std::string shown = DisplayName(name);
@@ -74,22 +105,20 @@ bool ExtractLanguage(LocInput& input, std::string_view name, const RunTarget& ta
   result.lineOpen = true;
   OpenLanguageFile(file, target.folder, name);
   std::int32_t count = ReadBlockHead(input);
-  const char* where = "the head of the block of language ";
-  if (!input.failed) {
-    where = "the strings of language ";
-    for (std::int32_t left = count; left > 0;) {
-      ReadStringRun(input, left, run);
-      if (input.failed) break;
-      WriteLines(file, run.text, run.lineBreaks.get());
-      left -= run.count;
-      result.strings += run.count;
-    }
+  std::string where =
+      (Failed(input) ? "the head of the block of language " : "the strings of language ") + shown;
+  for (std::int32_t left = count; left > 0;) {
+    ReadStringRun(input, left, run);
+    if (Failed(input)) break;
+    WriteLines(file, run);
+    left -= run.count;
+    result.strings += run.count;
   }
-  if (input.failed) {
-    AbandonLanguageFile(file);
+  if (Failed(input)) {
+    DropLanguageFile(file);
     result.lineOpen = false;
     Say(target, " Failed!\n");
-    SayDamaged(target, input, where + shown);
+    ReportedFailure(target, input, where);
     return false;
   }
   CloseLanguageFile(file);
@@ -108,49 +137,28 @@ bool ExtractLanguage(LocInput& input, std::string_view name, const RunTarget& ta
   return true;
 }
 
-void SayOutOfMemory(const RunTarget& target, const LocInput& input) {
-  Say(target, "\"%s\" cannot be extracted: it does not fit in memory at byte %llu.\n", kLocFileName,
-      static_cast<unsigned long long>(Offset(input)));
-}
-
-// True, after reporting it, when the input ended inside `where`.
-bool ReportedDamageInside(const RunTarget& target, const LocInput& input, const char* where) {
-  if (!input.failed) return false;
-  SayDamaged(target, input, where);
-  return true;
-}
-
-// Returns true when the whole file was walked; false when it was damaged
+// Returns true when the whole file was walked; false when reading failed
 // (already reported).
 bool WalkLoc(LocInput& input, LanguageList& languages, const RunTarget& target,
              ExtractResult& result) {
   // The buffers are allocated before the directory takes what memory is left.
   LanguageFile file;
   StringRun run;
-  if (input.outOfMemory || !AllocateFileBuffer(file) || !AllocateStringRun(run)) {
+  if (ReportedFailure(target, input, "")) return false;  // no memory for the input's buffer
+  if (!AllocateFileBuffer(file) || !AllocateStringRun(run)) {
     SayOutOfMemory(target, input);
     return false;
   }
   Say(target, "Reading process started...\n");
   LocHeader header = ReadHeader(input);
-  if (ReportedDamageInside(target, input, "the header")) return false;
+  if (ReportedFailure(target, input, "the header")) return false;
   Say(target, "LOC File Version: %d\n", static_cast<int>(header.version));
   Say(target, "Number of Languages: %d\n", static_cast<int>(header.languageCount));
   Say(target, "Number of Strings: %d\n", static_cast<int>(header.keyCount));
-  if (header.keyCount < 0 || header.keyCount > kMaxKeyCount) {
-    Say(target, "\"%s\" is damaged: string count %d is out of range.\n", kLocFileName,
-        static_cast<int>(header.keyCount));
-    return false;
-  }
   SkipKeyTable(input, header.keyCount);
-  if (ReportedDamageInside(target, input, "the key table")) return false;
-  if (!ReadLanguageDirectory(input, header.languageCount, languages)) {
-    Say(target,
-        "\"%s\" cannot be extracted: its language directory does not fit in memory at byte %llu.\n",
-        kLocFileName, static_cast<unsigned long long>(input.failOffset));
-    return false;
-  }
-  if (ReportedDamageInside(target, input, "the language directory")) return false;
+  if (ReportedFailure(target, input, "the key table")) return false;
+  ReadLanguageDirectory(input, header.languageCount, languages);
+  if (ReportedFailure(target, input, "the language directory")) return false;
   Say(target, kSeparator);
   LanguageCursor cursor;
   std::string_view name;
@@ -200,16 +208,22 @@ bool HoldMemoryReserve() {
 // Everything between the banner and the prompt; returns the exit status.
 int ExtractAndSummarise(const RunTarget& target, std::int64_t start) {
   std::string why;
-  if (!MakeFolder(kOutputFolder, why)) {
+  if (MakeFolder(kOutputFolder, why)) {
+    RemoveLeftOverFiles(kOutputFolder);
+  } else {
     Say(target, "Folder %s could not be made: ", kOutputFolder);
     SayReason(target, why, "\n");
+  }
+  if (!IsInputOpen(gLocInput) && gLocInput.failure.kind == FailureKind::OutOfMemory) {
+    ReportedFailure(target, gLocInput, "");
+    return -1;
   }
   if (!IsInputOpen(gLocInput)) {
     Say(target,
         "\"%s\" could not be opened. Please make sure it isn't being used elsewhere on your "
         "computer and that it is in the same folder as this program. Reason: ",
         kLocFileName);
-    SayReason(target, gLocInput.failReason, ".");
+    SayReason(target, gLocInput.failure.reason, ".");
     return -1;
   }
   ExtractResult result = ExtractLoc(gLocInput, gLanguageList, target);

@@ -17,15 +17,14 @@ extern LocInput gLocInput;
 extern LanguageList gLanguageList;
 
 // Where a walk over a LOC file sends its effects: console text to `console`
-// (nowhere when null) and language files into `folder` (nowhere when null,
-// the lines are then only counted).
+// and language files into `folder`.
 struct RunTarget {
   std::FILE* console = nullptr;
   const char* folder = nullptr;
 };
 
 struct ExtractResult {
-  bool damaged = false;      // or too large for memory: the walk stopped early
+  bool damaged = false;      // or unreadable, or too large for memory: the walk stopped early
   bool lineOpen = false;     // a language's line is started and not yet ended
   std::int64_t strings = 0;  // strings read from the language blocks
   int unwritten = 0;         // languages skipped or failed

@@ -5,22 +5,20 @@
 #include <cstdio>
 #include <cstring>
 
+#include "textout/line_feeds.hpp"
+
 namespace {
 
 // Writes are of one size, 256 KiB, which costs the least system time per byte.
 // The buffer is written out whenever it holds that much, so it has room for
-// what one call adds beyond it: the most text a call takes, all LFs, doubles,
+// what one run adds beyond it: the most text a run holds, all LFs, doubles,
 // and a line end follows.
 constexpr std::size_t kWriteSize = 256 * 1024;
-constexpr std::size_t kLongestLine = 2 * kMaxLinesText + 2;
+constexpr std::size_t kLongestLine = 2 * kMaxRunText + 2;
 // A complete file is flushed to the disk before it takes its name. The disk
 // starts on a large file's data every 8 MiB while the rest is written, so
 // that the flush waits only for the last part.
 constexpr std::size_t kWriteBackSize = 8 << 20;
-
-bool IsControlByte(unsigned char c) {
-  return c < 0x20 || c == 0x7F;
-}
 
 void Fail(LanguageFile& file, std::string error) {
   file.state = FileState::Failed;
@@ -78,43 +76,27 @@ const char* SkipReason(platform::NameCheck check) {
 }  // namespace
 
 LanguageFile::~LanguageFile() {
-  AbandonLanguageFile(*this);
+  DropLanguageFile(*this);
 }
 
 bool MakeFolder(const char* name, std::string& error) {
-  if (!platform::MakeDirectory(name, error)) return false;
-  platform::RemoveStaleTemporaryFiles(name);
-  return true;
+  return platform::MakeDirectory(name, error);
+}
+
+void RemoveLeftOverFiles(const char* folder) {
+  platform::RemoveLeftOverTemporaryFiles(folder);
 }
 
 bool AllocateFileBuffer(LanguageFile& file) {
   if (!file.buffer) {
-    file.buffer = platform::Allocate<char>(kWriteSize + kLongestLine + kLineStoreSlack);
+    file.buffer = platform::Allocate<char>(kWriteSize + kLongestLine + kStoreSlack);
   }
   return file.buffer != nullptr;
-}
-
-std::string DisplayName(std::string_view name) {
-  std::string shown;
-  for (unsigned char c : name) {
-    if (IsControlByte(c)) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
-      shown += escaped;
-    } else {
-      shown += static_cast<char>(c);
-    }
-  }
-  return shown;
 }
 
 void OpenLanguageFile(LanguageFile& file, const char* folder, std::string_view name) {
   file.used = 0;
   file.sinceWriteBack = 0;
-  if (folder == nullptr) {
-    file.state = FileState::Discard;
-    return;
-  }
   const char* skipped = SkipReason(platform::CheckFileName(name));
   if (skipped != nullptr) {
     file.state = FileState::Skipped;
@@ -126,10 +108,10 @@ void OpenLanguageFile(LanguageFile& file, const char* folder, std::string_view n
   file.state = created ? FileState::Writing : FileState::Failed;
 }
 
-void WriteLines(LanguageFile& file, std::string_view text, const std::uint64_t* lineBreaks) {
-  if (file.state != FileState::Writing && file.state != FileState::Discard) return;
+void WriteLines(LanguageFile& file, const StringRun& run) {
+  if (file.state != FileState::Writing) return;
   char* out = file.buffer.get() + file.used;
-  std::size_t stored = StoreWithCrLf(out, text.data(), text.size(), lineBreaks);
+  std::size_t stored = StoreWithCrLf(out, run.text.data(), run.text.size(), run.lineBreaks.get());
   out[stored] = '\r';
   out[stored + 1] = '\n';
   file.used += stored + 2;
@@ -137,12 +119,11 @@ void WriteLines(LanguageFile& file, std::string_view text, const std::uint64_t* 
 }
 
 void CloseLanguageFile(LanguageFile& file) {
-  if (file.state == FileState::Discard) file.state = FileState::Done;
   if (file.state != FileState::Writing && file.state != FileState::Failed) return;
   WriteOut(file, file.used);
   std::string error;
   if (file.state == FileState::Writing) {
-    if (platform::KeepTemporaryFile(file.temp, file.finalPath.c_str(), error)) {
+    if (platform::CloseTemporaryFile(file.temp, file.finalPath.c_str(), error)) {
       file.state = FileState::Done;
     } else {
       Fail(file, error);
@@ -151,7 +132,7 @@ void CloseLanguageFile(LanguageFile& file) {
   platform::DropTemporaryFile(file.temp);
 }
 
-void AbandonLanguageFile(LanguageFile& file) {
+void DropLanguageFile(LanguageFile& file) {
   platform::DropTemporaryFile(file.temp);
   file.state = FileState::Closed;
 }
