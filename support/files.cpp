@@ -37,7 +37,7 @@ std::string ReadBytes(const fs::path& path) {
 std::map<std::string, std::string> Snapshot(const fs::path& folder) {
   std::map<std::string, std::string> entries;
   for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-    entries[fs::relative(entry.path(), folder).generic_string()] =
+    entries[entry.path().lexically_relative(folder).generic_string()] =
         entry.is_symlink()     ? "<link>"
         : entry.is_directory() ? "<folder>"
         : entry.is_fifo()      ? "<fifo>"

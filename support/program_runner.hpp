@@ -8,7 +8,8 @@ struct ProgramRun {
   int exitStatus = -1;  // 0 to 255, as a shell sees it
   bool timedOut = false;
   bool killedBySignal = false;
-  std::string console;  // left for the caller to read from the console file
+  bool waitedForEnter = false;  // still running a moment after its prompt showed
+  std::string console;          // left for the caller to read from the console file
 };
 
 // Cuts a run short: `afterMicroseconds` after the start, or as soon as a new
@@ -30,6 +31,9 @@ struct Limits {
   // (`unshare`, which needs root).
   bool ownPidNamespace = false;
   bool ordinaryUser = false;  // where the tests run as root, as the user nobody
+  // Standard input a keyboard that presses Enter once the closing prompt shows;
+  // else it is empty, and the prompt returns at once.
+  bool enterAfterPrompt = false;
 };
 
 // Starts the program and waits for it (the one part that differs by system).

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -38,14 +39,34 @@ pid_t ProgramIn(pid_t started) {
   return started;
 }
 
+bool Ended(pid_t child) {
+  siginfo_t info{};
+  return waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+         info.si_pid == child;
+}
+
+// Waits until the console shows the prompt, then a moment more.
+bool StillRunningAfterPrompt(pid_t child, const std::string& consolePath) {
+  for (int wait = 0; wait < 3000 && !Ended(child); ++wait) {
+    std::ifstream console(consolePath, std::ios::binary);
+    std::string said{std::istreambuf_iterator<char>(console), {}};
+    if (said.ends_with("Press enter to exit...")) break;
+    usleep(10'000);
+  }
+  usleep(200'000);
+  return !Ended(child);
+}
+
 }  // namespace
 
 ProgramRun RunProgram(const std::string& program, const std::string& folder,
                       const std::string& consolePath, int timeoutSeconds, const Stop* stop,
                       const Limits& limits) {
+  int keyboard[2] = {-1, -1};
+  if (limits.enterAfterPrompt && pipe(keyboard) != 0) return {};
   pid_t child = fork();
   if (child == 0) {
-    int in = open("/dev/null", O_RDONLY);
+    int in = limits.enterAfterPrompt ? keyboard[0] : open("/dev/null", O_RDONLY);
     int out = open(consolePath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     int pipeEnds[2];
     if (limits.closedConsole && pipe(pipeEnds) == 0) {
@@ -79,10 +100,18 @@ ProgramRun RunProgram(const std::string& program, const std::string& folder,
     WaitForStop(*stop);
     kill(limits.ownPidNamespace ? ProgramIn(child) : child, stop->signal);
   }
+  ProgramRun run;
+  if (limits.enterAfterPrompt) {
+    close(keyboard[0]);
+    run.waitedForEnter = StillRunningAfterPrompt(child, consolePath);
+    signal(SIGPIPE, SIG_IGN);  // a program that has ended reads nothing
+    ssize_t pressed = write(keyboard[1], "\n", 1);
+    (void)pressed;
+    close(keyboard[1]);
+  }
   int status = 0;
   while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
   }
-  ProgramRun run;
   run.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   run.killedBySignal = WIFSIGNALED(status);
   run.timedOut = WIFSIGNALED(status) && WTERMSIG(status) == SIGALRM;
