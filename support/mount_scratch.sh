@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # A small file system mounted on a folder for the tests that run the program
-# there: of a kind that Windows users' drives have (a USB stick, an NTFS disk),
-# or XFS, whose disk the tests copy at a moment to stand for a power cut; and
-# its removal.
-# Usage: mount_scratch.sh mount exfat|ntfs|xfs DIR
+# there: exFAT, as on a USB stick; XFS, whose disk the tests copy at a moment
+# to stand for a power cut; tmpfs, which fills up exactly and flushes for
+# nothing; and its removal.
+# Usage: mount_scratch.sh mount exfat|xfs|tmpfs DIR
 #        mount_scratch.sh cut DIR COPY    the disk of DIR as it is now, mounted on COPY
 #        mount_scratch.sh unmount DIR
 # Mounting needs root and a loop device. Where it is not allowed, this says
@@ -23,15 +23,17 @@ case "$action" in
     kind=$2
     unmount
     mkdir -p "$dir"
-    truncate -s 160M "$image"
     case "$kind" in
-      exfat) format=(mkfs.exfat "$image") mounter=mount.exfat-fuse ;;
-      ntfs) format=(mkntfs -F -Q "$image") mounter=ntfs-3g ;;
+      exfat) truncate -s 160M "$image"; format=(mkfs.exfat "$image") mounter=mount.exfat-fuse ;;
       # mkfs.xfs takes no less than 300 MB; the image is sparse.
       xfs) truncate -s 320M "$image"; format=(mkfs.xfs -q -f "$image") mounter=mount ;;
     esac
-    if "${format[@]}" >/dev/null 2>&1 && device=$(losetup -f --show "$image" 2>/dev/null) &&
-       "$mounter" "$device" "$dir" 2>/dev/null; then
+    attach() {
+      if [ "$kind" = tmpfs ]; then mount -t tmpfs -o size=160m tmpfs "$dir"; return; fi
+      "${format[@]}" >/dev/null && device=$(losetup -f --show "$image") &&
+        "$mounter" "$device" "$dir"
+    }
+    if attach 2>/dev/null; then
       echo "$kind" > "$dir/file-system"
       echo "$kind mounted on $dir"
     else

@@ -13,12 +13,14 @@ struct ProgramRun {
 };
 
 // Cuts a run short: `afterMicroseconds` after the start, or as soon as a new
-// entry appears in `watchFolder` when it is set; by `signal` on POSIX systems,
-// by TerminateProcess on Windows.
+// entry appears in `watchFolder` when it is set; by `signal` on POSIX systems
+// (to the program's process group, as a terminal sends Ctrl+C, with
+// `toProcessGroup`), by TerminateProcess on Windows.
 struct Stop {
   unsigned long afterMicroseconds = 0;
   std::string watchFolder;
   int signal = 0;
+  bool toProcessGroup = false;
 };
 
 // What the program's environment allows it, on POSIX systems; 0 is no limit.

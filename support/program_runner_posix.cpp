@@ -74,6 +74,7 @@ ProgramRun RunProgram(const std::string& program, const std::string& folder,
       out = pipeEnds[1];
     }
     if (in < 0 || out < 0 || chdir(folder.c_str()) != 0) _exit(127);
+    if (stop != nullptr && stop->toProcessGroup) setpgid(0, 0);
     dup2(in, 0);
     dup2(out, 1);
     dup2(out, 2);  // the program writes nothing there; the loader may
@@ -97,8 +98,13 @@ ProgramRun RunProgram(const std::string& program, const std::string& folder,
     _exit(127);
   }
   if (stop != nullptr) {
+    if (stop->toProcessGroup) setpgid(child, child);  // whichever of the two comes first
     WaitForStop(*stop);
-    kill(limits.ownPidNamespace ? ProgramIn(child) : child, stop->signal);
+    if (stop->toProcessGroup) {
+      kill(-child, stop->signal);
+    } else {
+      kill(limits.ownPidNamespace ? ProgramIn(child) : child, stop->signal);
+    }
   }
   ProgramRun run;
   if (limits.enterAfterPrompt) {

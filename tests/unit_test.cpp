@@ -252,7 +252,9 @@ TEST(Run, AnAllocationThatFailsAnywhereIsReportedAndLeavesNothingHalfDone) {
     std::fclose(console);
     EXPECT_EQ(result.damaged, !completed);
     EXPECT_EQ(said.find("does not fit in memory at byte") != std::string::npos, !completed) << said;
-    EXPECT_FALSE(std::regex_search(said, std::regex(R"(Extracting \w+\.\.\.(?! Done!\n| Failed!\n))"))) << said;
+    EXPECT_FALSE(
+        std::regex_search(said, std::regex(R"(Extracting \w+\.\.\.(?! Done!\n| Failed!\n))")))
+        << said;
     for (const auto& [name, bytes] : Snapshot(work.path)) {
       EXPECT_TRUE(name == "languages.loc" || (whole.count(name) > 0 && whole.at(name) == bytes) ||
                   (earlier.count(name) > 0 && earlier.at(name) == bytes))
