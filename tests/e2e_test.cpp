@@ -138,6 +138,8 @@ struct Case {
 // The program's own needs, a few MiB, and twice a 12 MB directory (below) fit.
 constexpr Limits kAddressSpace24MiB{.addressSpaceKiB = 24 << 10};
 
+
+#ifndef _WIN32
 // A directory of `names` names of `size` bytes, claiming ever more.
 Bytes Directory(int names, std::size_t size) {
   Bytes loc, entry;
@@ -147,6 +149,7 @@ Bytes Directory(int names, std::size_t size) {
   for (; names > 0; --names) loc += entry;
   return loc;
 }
+#endif
 
 // Header claims 9 strings; the blocks hold 3 in all. Counts of 0 and -4 give
 // empty files; a name may repeat (the later block wins) or be empty; a
@@ -412,12 +415,16 @@ TEST_F(Extract, CodePageNamesBecomeTheirCharacters) {
                (name.file.empty() ? "Skipped: not a name in this system's code page\n" : "Done!\n");
     written += name.file.empty() ? 0 : 1;
   }
+  // A line longer than a console takes in one write before Windows 8.
+  const std::string longest(32767, 'n');
+  loc.languages.push_back({longest, {"s"}});
+  console += "Extracting " + longest + "... Skipped: name too long for a file\n";
   Fresh();
   PutLoc(locbuild::BuildLoc(loc));
   // On a console the names show as characters, which the test run finds in
   // what the console showed.
   ProgramRun run = gOnConsole ? RunProgram(gProgram, work.string(), "", 30) : Run();
-  EXPECT_EQ(run.exitStatus, written == loc.languages.size() ? 0 : 1);
+  EXPECT_EQ(run.exitStatus, 1);
   if (!gOnConsole) {
     EXPECT_NE(run.console.find(console), std::string::npos) << run.console;
   }

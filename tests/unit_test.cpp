@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #ifdef _WIN32
+#include <fcntl.h>
 #include <io.h>
 #include <windows.h>
 #else
