@@ -26,7 +26,6 @@ struct Stop {
 // What the program's environment allows it, on POSIX systems; 0 is no limit.
 struct Limits {
   unsigned long addressSpaceKiB = 0;
-  unsigned openFiles = 0;
   unsigned long fileSizeBytes = 0;
   bool closedConsole = false;  // its standard output a pipe that no one reads
   // The first process of a PID namespace of its own, as in a container

@@ -7,10 +7,9 @@
 
 #include <cerrno>
 #include <fstream>
-#include <iterator>
 #include <string>
-#include <vector>
 
+#include "files.hpp"
 #include "program_runner.hpp"
 
 namespace {
@@ -20,23 +19,14 @@ void Limit(int resource, unsigned long value) {
   if (value > 0 && setrlimit(resource, &limit) != 0) _exit(127);
 }
 
-// The processes that `parent` started, from /proc.
-std::vector<pid_t> ChildrenOf(pid_t parent) {
-  std::string id = std::to_string(parent);
-  std::ifstream list("/proc/" + id + "/task/" + id + "/children");
-  std::vector<pid_t> children;
-  for (pid_t child; list >> child;) children.push_back(child);
-  return children;
-}
-
-// The program itself, where `started` is the `unshare` that starts it.
+// The program itself, where `started` is the `unshare` that starts it: its
+// child, from /proc.
 pid_t ProgramIn(pid_t started) {
-  for (int wait = 0; wait < 10'000; ++wait) {
-    std::vector<pid_t> children = ChildrenOf(started);
-    if (!children.empty()) return children.front();
-    usleep(100);
-  }
-  return started;
+  const std::string children =
+      "/proc/" + std::to_string(started) + "/task/" + std::to_string(started) + "/children";
+  pid_t program = 0;
+  for (int wait = 0; wait < 10'000 && !(std::ifstream(children) >> program); ++wait) usleep(100);
+  return program > 0 ? program : started;
 }
 
 bool Ended(pid_t child) {
@@ -48,9 +38,7 @@ bool Ended(pid_t child) {
 // Waits until the console shows the prompt, then a moment more.
 bool StillRunningAfterPrompt(pid_t child, const std::string& consolePath) {
   for (int wait = 0; wait < 3000 && !Ended(child); ++wait) {
-    std::ifstream console(consolePath, std::ios::binary);
-    std::string said{std::istreambuf_iterator<char>(console), {}};
-    if (said.ends_with("Press enter to exit...")) break;
+    if (ReadBytes(consolePath).ends_with("Press enter to exit...")) break;
     usleep(10'000);
   }
   usleep(200'000);
@@ -81,7 +69,6 @@ ProgramRun RunProgram(const std::string& program, const std::string& folder,
     for (int file = 3; file < 64; ++file) close(file);
     signal(SIGPIPE, SIG_DFL);
     Limit(RLIMIT_AS, limits.addressSpaceKiB << 10);
-    Limit(RLIMIT_NOFILE, limits.openFiles);
     Limit(RLIMIT_FSIZE, limits.fileSizeBytes);
     constexpr uid_t kNobody = 65534;
     if (limits.ordinaryUser && geteuid() == 0 &&

@@ -1,5 +1,6 @@
-// What the end-to-end tests reach only in part: the reader's decoding corners,
-// the file-name rule and both ways of converting lines, case by case.
+// What the end-to-end tests reach only in part: the reader's directory across
+// reads and blocks, the file-name rule, the conversion of lines, every failed
+// allocation of a run, and the sweep of left-over files.
 #include <gtest/gtest.h>
 
 #ifdef _WIN32
@@ -12,20 +13,18 @@
 #include <unistd.h>
 #endif
 
-#include <cstdio>
 #include <cstdlib>
 #include <new>
 #include <regex>
 
 #include "loc/reader.hpp"
 #include "locbuild/loc_builder.hpp"
-#include "platform/platform.hpp"
 #include "run/run.hpp"
 #include "support/files.hpp"
 #include "textout/line_feeds.hpp"
-#include "textout/textout.hpp"
 
 using locbuild::Bytes;
+using Files = std::map<std::string, std::string>;
 
 // Allocations may be made to fail, the library's and the program's own
 // (platform::Allocate): after this many more, when not negative.
@@ -33,10 +32,7 @@ long gAllocationsLeft = -1;
 bool gAllocationFailed = false;
 
 bool MayAllocate() {
-  if (gAllocationsLeft == 0) {
-    gAllocationFailed = true;
-    return false;
-  }
+  if (gAllocationsLeft == 0) return !(gAllocationFailed = true);
   if (gAllocationsLeft > 0) --gAllocationsLeft;
   return true;
 }
@@ -46,89 +42,45 @@ bool MayAllocate() {
 // with free, so it stays.
 #ifndef VORNHOLD_SANITIZED
 void* operator new(std::size_t size) {
-  if (!MayAllocate()) throw std::bad_alloc();
-  if (void* memory = std::malloc(size == 0 ? 1 : size)) return memory;
-  throw std::bad_alloc();
+  void* memory = MayAllocate() ? std::malloc(size == 0 ? 1 : size) : nullptr;
+  if (memory == nullptr) throw std::bad_alloc();
+  return memory;
 }
 #endif
 
 namespace {
 
-// A count read from the file reserves nothing: the list grows as names arrive,
-// and gives them back in file order, across its blocks, up to the cut entry.
+// Through a real file, read 256 KiB at a time, into the list's 1 MiB blocks:
+// names of every size come out whole and in file order wherever a read's end
+// or a block's end cuts their entry (as each key-table length shifts it by 4
+// bytes), up to the entry that the file cuts. No count reserves anything.
 TEST(Reader, TheDirectoryHoldsTheNamesThatArriveInFileOrder) {
-  std::vector<std::string> names = {"en", "", "fr", "en"};
-  for (int i = 0; i < 40; ++i) names.push_back(std::string(32767, static_cast<char>('a' + i % 26)));
-  Bytes data;
-  for (const std::string& name : names) {
-    locbuild::PutCountedString(data, name);
-    locbuild::PutInt32(data, 0);
-  }
-  locbuild::PutCountedString(data, "cut");
-  LocInput input;
-  OpenInputFromMemory(input, data.data(), data.size());
-  LanguageList languages;
-  ReadLanguageDirectory(input, 0x7FFFFFFF, languages);
-  EXPECT_EQ(input.failure.kind, FailureKind::Ended);
-  std::vector<std::string> read;
-  LanguageCursor cursor;
-  for (std::string_view name; NextLanguage(languages, cursor, name);) read.emplace_back(name);
-  EXPECT_EQ(read, names);
-  EXPECT_EQ(languages.count, names.size());
-  EXPECT_LE(languages.blocks.size(), 2u);
-}
-
-// Through a real file, read 256 KiB at a time: directory entries laid across
-// a read's end come out whole wherever it cuts them (the length, the name or
-// the field after it), as each key-table length shifts them by 4 bytes.
-TEST(Reader, EntriesAcrossTheEndOfAReadComeOutWhole) {
   TempFolder work("reads");
-  const std::string path = (work.path / "languages.loc").string();
-  constexpr int kEntries = 40'000, kEntrySize = 2 + 9 + 4;
-  for (std::int32_t keys = 0; keys < kEntrySize; ++keys) {
+  std::vector<std::string> names = {"en", "", "fr", "en"};
+  for (int i = 0; i < 40; ++i) names.push_back(std::string(32767 - i, char('a' + i)));
+  for (int i = 0; i < 30'000; ++i) names.push_back(std::to_string(i * 7919));
+  for (std::int32_t keys = 0; keys < 9; ++keys) {
     Bytes loc;
-    locbuild::PutHeader(loc, 1, kEntries, keys);
+    locbuild::PutHeader(loc, 1, 0x7FFFFFFF, keys);
     loc.append(4 * static_cast<std::size_t>(keys), '\0');
-    std::vector<std::string> names;
-    for (int i = 0; i < kEntries; ++i) {
-      names.push_back(std::to_string(100'000'000 + i));
-      locbuild::PutCountedString(loc, names.back());
-      locbuild::PutInt32(loc, i);
+    for (const std::string& name : names) {
+      locbuild::PutCountedString(loc, name);
+      locbuild::PutInt32(loc, keys);
     }
+    locbuild::PutCountedString(loc, "cut");
     Make(work.path, {{"languages.loc", loc}});
     LocInput input;
-    OpenInput(input, path.c_str());
-    LocHeader header = ReadHeader(input);
-    SkipKeyTable(input, header.keyCount);
+    OpenInput(input, (work.path / "languages.loc").string().c_str());
+    SkipKeyTable(input, ReadHeader(input).keyCount);
     LanguageList languages;
-    ReadLanguageDirectory(input, header.languageCount, languages);
-    ASSERT_FALSE(Failed(input));
+    ReadLanguageDirectory(input, 0x7FFFFFFF, languages);
+    EXPECT_EQ(input.failure.kind, FailureKind::Ended);
     LanguageCursor cursor;
-    std::string_view name;
-    for (const std::string& expected : names) {
-      ASSERT_TRUE(NextLanguage(languages, cursor, name));
-      ASSERT_EQ(name, expected) << keys << " keys";
+    std::size_t read = 0;
+    for (std::string_view name; NextLanguage(languages, cursor, name); ++read) {
+      ASSERT_EQ(name, names[read]) << keys << " keys, name " << read;
     }
-  }
-}
-
-// A run takes the whole strings at hand, up to the count asked for, joined by
-// CR LF; a negative length is an empty string.
-TEST(Reader, ARunTakesTheWholeStringsAtHandUpToItsCount) {
-  Bytes data;
-  locbuild::PutCountedString(data, "ab");
-  locbuild::PutCountedString(data, "ab");
-  locbuild::PutLength(data, 0x8000);
-  locbuild::PutCountedString(data, "ab");
-  data += '\0';  // the start of a prefix, cut
-  for (auto [maxCount, text] : {std::pair{9, "ab\r\nab\r\n\r\nab"}, {3, "ab\r\nab\r\n"}}) {
-    LocInput input;
-    OpenInputFromMemory(input, data.data(), data.size());
-    StringRun run;
-    ASSERT_TRUE(AllocateStringRun(run));
-    ReadStringRun(input, maxCount, run);
-    EXPECT_EQ(run.count, std::min(maxCount, 4));
-    EXPECT_EQ(run.text, text);
+    EXPECT_EQ(read, names.size());
   }
 }
 
@@ -136,11 +88,10 @@ TEST(Reader, ARunTakesTheWholeStringsAtHandUpToItsCount) {
 TEST(Reader, AReadThatFailsGivesTheSystemsReason) {
   TempFolder work("unreadable");
   Make(work.path, {{"languages.loc", "bytes"}});
-  const std::string path = (work.path / "languages.loc").string();
 #ifdef _WIN32
-  int writeOnly = _open(path.c_str(), _O_WRONLY);
+  int writeOnly = _open((work.path / "languages.loc").string().c_str(), _O_WRONLY);
 #else
-  int writeOnly = open(path.c_str(), O_WRONLY);
+  int writeOnly = open((work.path / "languages.loc").c_str(), O_WRONLY);
 #endif
   char buffer[8];
   std::string error;
@@ -151,38 +102,26 @@ TEST(Reader, AReadThatFailsGivesTheSystemsReason) {
 
 TEST(FileName, TellsPlainNamesFromPathsDevicesShortNamesAndMisreadBytes) {
   using platform::NameCheck;
-  std::vector<std::pair<std::string, NameCheck>> names;
-  for (const char* name : {"en", "", ".hidden", "pt.BR", "Fran\347ais", "CONSOLE", "COM10",
-                           "nul-free", "lpt", ". .", "a b", "COM\xB4", "a~", "a~1b", "x.a~1",
-                           "caf\xC3\xA9", "\xC0", "\xE0\xA0\x80", "\xF0\x90\x80\x80"}) {
-    names.emplace_back(name, NameCheck::Plain);
-  }
-  for (const char* name : {"a/b",     "..\\up", "C:x",      "x:stream", "*",       "a?",  "\"q\"",
-                           "<",       ">",      "|",        "tab\t",    "del\x7F", "CON", "con",
-                           "Con.txt", "NUL ",   "nul .x",   "lpt9.log", "COM1",    "aux", "PRN",
-                           "CONIN$",  "com0",   "LPT0.txt", "COM\xB9",  "lpt\xB3"}) {
-    names.emplace_back(name, NameCheck::Unsafe);
-  }
-  names.emplace_back(std::string("a\0b", 3), NameCheck::Unsafe);
-  for (const char* name : {"ENGLIS~1", "a~12.b", "x~0", "~1"})
-    names.emplace_back(name, NameCheck::ShortName);
-  // With ".txt", 255 characters are as many as a file name may have.
-  names.emplace_back(std::string(251, 'n'), NameCheck::Plain);
-  names.emplace_back(std::string(252, 'n'), NameCheck::TooLong);
+  // clang-format off
+  std::vector<std::pair<std::vector<std::string>, NameCheck>> checks = {
+      {{"en", "", ".hidden", "pt.BR", "Fran\347ais", "CONSOLE", "COM10", "nul-free", "lpt", ". .",
+        "a b", "COM\xB4", "a~", "a~1b", "x.a~1", "caf\xC3\xA9", "\xC0", "\xE0\xA0\x80",
+        "\xF0\x90\x80\x80", std::string(251, 'n')}, NameCheck::Plain},
+      {{"a/b", "..\\up", "C:x", "x:stream", "*", "a?", "\"q\"", "<", ">", "|", "tab\t", "del\x7F",
+        "CON", "con", "Con.txt", "NUL ", "nul .x", "lpt9.log", "COM1", "aux", "PRN", "CONIN$",
+        "com0", "LPT0.txt", "COM\xB9", "lpt\xB3", std::string("a\0b", 3)}, NameCheck::Unsafe},
+      {{"ENGLIS~1", "a~12.b", "x~0", "~1"}, NameCheck::ShortName},
+      // With ".txt", 255 characters are as many as a file name may have.
+      {{std::string(252, 'n')}, NameCheck::TooLong},
 #ifndef _WIN32  // bytes of UTF-8; on Windows, characters of its code pages
-  for (const char* name : {"COM\xC2\xB2", "LPT\xC2\xB9.x"})
-    names.emplace_back(name, NameCheck::Unsafe);
-  for (const char* name :
-       {"a\xC0\xAF"
-        "b",
-        "a\xC0\x80"
-        "b",
-        "\xC1\xBF", "\xE0\x80\xAF", "\xF0\x80\x80\xAF", "sur\xED\xA0\x80", "\xED\xBF\xBF"}) {
-    names.emplace_back(name, NameCheck::Misread);
-  }
+      {{"COM\xC2\xB2", "LPT\xC2\xB9.x"}, NameCheck::Unsafe},
+      {{"a\xC0\xAF" "b", "a\xC0\x80" "b", "\xC1\xBF", "\xE0\x80\xAF", "\xF0\x80\x80\xAF",
+        "sur\xED\xA0\x80", "\xED\xBF\xBF"}, NameCheck::Misread},
 #endif
-  for (const auto& [name, check] : names) {
-    EXPECT_EQ(platform::CheckFileName(name), check) << name;
+  };
+  // clang-format on
+  for (const auto& [names, check] : checks) {
+    for (const std::string& name : names) EXPECT_EQ(platform::CheckFileName(name), check) << name;
   }
 }
 
@@ -199,7 +138,7 @@ TEST(LineFeeds, EveryLengthAndLfPlacementConvertsExactly) {
       if (at < size) lineBreaks[at / 64] |= std::uint64_t{1} << at % 64;
       std::string expected;
       for (std::size_t i = 0; i < size; ++i) {
-        if (in[i] == '\n' && (i != at)) expected += '\r';
+        if (in[i] == '\n' && i != at) expected += '\r';
         expected += in[i];
       }
       std::vector<char> out(expected.size() + kStoreSlack);
@@ -218,46 +157,39 @@ TEST(Run, AnAllocationThatFailsAnywhereIsReportedAndLeavesNothingHalfDone) {
     return MayAllocate() ? std::calloc(count, size) : nullptr;
   };
   locbuild::LocFile loc;
+  TempFolder work("allocations");
+  const Files earlier = {{"Output", "<folder>"}, {"Output/fr.txt", "earlier\r\n"}};
+  Files whole = {{"languages.loc", ""}};
   for (const char* name : {"en", "fr", "de"}) {
     auto& language = loc.languages.emplace_back(locbuild::Language{name, {"two\nlines"}});
     language.strings.resize(10, std::string(30'000, name[0]));  // reads end inside them
-  }
-  TempFolder work("allocations");
-  const std::string folder = (work.path / "Output").string();
-  const std::map<std::string, std::string> earlier = {{"Output", "<folder>"},
-                                                      {"Output/fr.txt", "earlier\r\n"}};
-  std::map<std::string, std::string> whole;
-  for (const auto& language : loc.languages) {
     whole["Output/" + language.name + ".txt"] = locbuild::ExpectedText(language.strings);
   }
-  Make(work.path, {{"languages.loc", locbuild::BuildLoc(loc)}});
-  bool completed = false;
-  for (long allowed = 0; !completed; ++allowed) {
+  const std::string path = (work.path / "languages.loc").string();
+  const std::string folder = (work.path / "Output").string();
+  Make(work.path, {{"languages.loc", whole["languages.loc"] = locbuild::BuildLoc(loc)}});
+  for (long allowed = 0; allowed == 0 || gAllocationFailed; ++allowed) {
     SCOPED_TRACE(std::to_string(allowed) + " allocations allowed");
     std::filesystem::remove_all(work.path / "Output");
     Make(work.path, earlier);
     std::FILE* console = std::tmpfile();
-    ASSERT_NE(console, nullptr);
-    const std::string path = (work.path / "languages.loc").string();
     gAllocationsLeft = allowed;
     gAllocationFailed = false;
     LocInput input;
     OpenInput(input, path.c_str());
     LanguageList languages;
     ExtractResult result = ExtractLoc(input, languages, RunTarget{console, folder.c_str()});
-    completed = !gAllocationFailed;
     gAllocationsLeft = -1;
-    std::rewind(console);
     std::string said(1 << 16, '\0');
+    std::rewind(console);
     said.resize(std::fread(said.data(), 1, said.size(), console));
     std::fclose(console);
-    EXPECT_EQ(result.damaged, !completed);
-    EXPECT_EQ(said.find("does not fit in memory at byte") != std::string::npos, !completed) << said;
-    EXPECT_FALSE(
-        std::regex_search(said, std::regex(R"(Extracting \w+\.\.\.(?! Done!\n| Failed!\n))")))
+    EXPECT_EQ(result.damaged, gAllocationFailed);
+    EXPECT_EQ(said.find("does not fit in memory at byte") != std::string::npos, gAllocationFailed);
+    EXPECT_FALSE(std::regex_search(said, std::regex(R"(Extracting \w+\.\.\.(?! Done!| Failed!))")))
         << said;
     for (const auto& [name, bytes] : Snapshot(work.path)) {
-      EXPECT_TRUE(name == "languages.loc" || (whole.count(name) > 0 && whole.at(name) == bytes) ||
+      EXPECT_TRUE((whole.count(name) > 0 && whole.at(name) == bytes) ||
                   (earlier.count(name) > 0 && earlier.at(name) == bytes))
           << name;
     }
@@ -287,8 +219,7 @@ TEST(TemporaryFiles, OnlyThoseThatNoOneHoldsAreRemovedAsLeftOver) {
   platform::RemoveLeftOverTemporaryFiles(folder.path.c_str());
   close(holder);
 #endif
-  EXPECT_EQ(Snapshot(folder.path),
-            (std::map<std::string, std::string>{{held, "held"}, {"vornhold-1-x.tmp", "not one"}}));
+  EXPECT_EQ(Snapshot(folder.path), (Files{{held, "held"}, {"vornhold-1-x.tmp", "not one"}}));
 }
 
 }  // namespace

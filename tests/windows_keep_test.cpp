@@ -6,7 +6,6 @@
 #include <windows.h>
 
 #include <regex>
-#include <string>
 
 #include "platform/platform.hpp"
 #include "platform/windows_calls.hpp"
@@ -16,62 +15,55 @@ namespace {
 
 constexpr DWORD kPass = 0;                 // the real call
 constexpr DWORD kRenameByHandle = 0xFFFF;  // FileRenameInfoEx done as FileRenameInfo, and taken
+constexpr int kAlways = -1;
 
 struct Faults {
   DWORD mark = kPass;     // setting a delete mark
   bool markKept = false;  // clearing it is taken and ignored, and it says so
   DWORD renameEx = ERROR_INVALID_PARAMETER;
   DWORD rename = kPass;
-  int renameRefusals = 0;  // how many times `rename` fails; -1: every time
-  DWORD move = kPass;
-  DWORD flush = kPass;
+  int renameRefusals = kAlways;  // how many times `rename` fails
+  DWORD move = kPass, flush = kPass;
   bool nameBeingDeleted = false;  // the first create finds a file being deleted
   bool folderDenied = false;      // every create is refused
-};
-
-Faults gFaults;
+} gFaults;
 DWORD gSlept = 0;
 HANDLE gBeingDeleted = INVALID_HANDLE_VALUE;
 
+BOOL Fail(DWORD error) {
+  SetLastError(error);
+  return FALSE;
+}
+
 BOOL WINAPI SetInformation(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID data, DWORD size) {
-  auto fail = [](DWORD error) {
-    SetLastError(error);
-    return FALSE;
-  };
-  if (kind == FileDispositionInfo) {
-    bool marking = static_cast<FILE_DISPOSITION_INFO*>(data)->DeleteFile;
-    if (marking && gFaults.mark != kPass) return fail(gFaults.mark);
-    if (!marking && gFaults.markKept) return TRUE;
+  bool marking =
+      kind == FileDispositionInfo && static_cast<FILE_DISPOSITION_INFO*>(data)->DeleteFile;
+  if (marking && gFaults.mark != kPass) return Fail(gFaults.mark);
+  if (kind == FileDispositionInfo && !marking && gFaults.markKept) return TRUE;
+  if (kind == platform::kFileRenameInfoEx && gFaults.renameEx != kRenameByHandle) {
+    return Fail(gFaults.renameEx);
   }
-  if (kind == platform::kFileRenameInfoEx) {
-    if (gFaults.renameEx != kRenameByHandle) return fail(gFaults.renameEx);
-    kind = FileRenameInfo;
-  }
-  if (kind == FileRenameInfo && gFaults.rename != kPass && gFaults.renameRefusals != 0) {
-    if (gFaults.renameRefusals > 0) --gFaults.renameRefusals;
-    return fail(gFaults.rename);
+  if (kind == platform::kFileRenameInfoEx) kind = FileRenameInfo;
+  if (kind == FileRenameInfo && gFaults.rename != kPass && gFaults.renameRefusals-- != 0) {
+    return Fail(gFaults.rename);
   }
   return SetFileInformationByHandle(file, kind, data, size);
 }
 
 BOOL WINAPI GetInformation(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID data, DWORD size) {
   BOOL got = GetFileInformationByHandleEx(file, kind, data, size);
-  if (got && kind == FileStandardInfo && gFaults.markKept) {
+  if (kind == FileStandardInfo && gFaults.markKept) {
     static_cast<FILE_STANDARD_INFO*>(data)->DeletePending = TRUE;
   }
   return got;
 }
 
 BOOL WINAPI Move(LPCWSTR from, LPCWSTR to, DWORD flags) {
-  if (gFaults.move == kPass) return MoveFileExW(from, to, flags);
-  SetLastError(gFaults.move);
-  return FALSE;
+  return gFaults.move == kPass ? MoveFileExW(from, to, flags) : Fail(gFaults.move);
 }
 
 BOOL WINAPI Flush(HANDLE file) {
-  if (gFaults.flush == kPass) return FlushFileBuffers(file);
-  SetLastError(gFaults.flush);
-  return FALSE;
+  return gFaults.flush == kPass ? FlushFileBuffers(file) : Fail(gFaults.flush);
 }
 
 // Windows refuses a new file under the name of one being deleted with
@@ -98,43 +90,36 @@ void WINAPI Pause(DWORD milliseconds) {
 struct Case {
   const char* what;
   Faults faults;
+  bool kept;
+  DWORD slept = 0;          // milliseconds
+  std::string reason = "";  // the system's words, as Windows or wine says them
   bool readOnlyTarget = false;
   DWORD waitedBefore = 0;  // of the run's waiting, by earlier languages
   bool marksTried = true;  // the run's first file has shown whether marks clear
-  bool kept;
-  DWORD slept;         // milliseconds
-  std::string reason;  // the system's words, as Windows or wine says them
 };
-
-const std::string kEarlier = "earlier";
-constexpr int kAlways = -1;
 
 // clang-format off
 const Case kCases[] = {
-    {"FileRenameInfoEx refused (before Windows 10): a rename by handle", {}, false, 0, true, true, 0, ""},
-    {"FileRenameInfoEx where the system has it", {.renameEx = kRenameByHandle}, false, 0, true, true, 0, ""},
-    {"a rename by handle refused: MoveFileEx", {.rename = ERROR_NOT_SUPPORTED, .renameRefusals = kAlways},
-     false, 0, true, true, 0, ""},
-    {"MoveFileEx failing too", {.rename = ERROR_INVALID_PARAMETER, .renameRefusals = kAlways,
-     .move = ERROR_WRITE_PROTECT}, false, 0, true, false, 0, "write protected"},
-    {"a target held for a moment is waited for", {.rename = ERROR_SHARING_VIOLATION, .renameRefusals = 3},
-     false, 0, true, true, 10 + 20 + 40, ""},
-    {"a target held all along fails after 2 s", {.rename = ERROR_ACCESS_DENIED, .renameRefusals = kAlways},
-     false, 0, true, false, 2000, "denied"},
-    {"a read-only target is not waited for", {.rename = ERROR_ACCESS_DENIED, .renameRefusals = kAlways},
-     true, 0, true, false, 0, "denied"},
-    {"a run waits 10 s at most", {.rename = ERROR_ACCESS_DENIED, .renameRefusals = kAlways},
-     false, 9'990, true, false, 10, "denied"},
-    {"a flush that fails", {.flush = ERROR_DISK_FULL}, false, 0, true, false, 0, "space|full"},
-    {"a refused mark: the file goes unmarked", {.mark = ERROR_INVALID_PARAMETER}, false, 0, true, true, 0, ""},
+    {"FileRenameInfoEx refused (before Windows 10): a rename by handle", {}, true},
+    {"FileRenameInfoEx where the system has it", {.renameEx = kRenameByHandle}, true},
+    {"a rename by handle refused: MoveFileEx", {.rename = ERROR_NOT_SUPPORTED}, true},
+    {"MoveFileEx failing too", {.rename = ERROR_INVALID_PARAMETER, .move = ERROR_WRITE_PROTECT},
+     false, 0, "write protected"},
+    {"a target held for a moment is waited for",
+     {.rename = ERROR_SHARING_VIOLATION, .renameRefusals = 3}, true, 10 + 20 + 40},
+    {"a target held all along fails after 2 s", {.rename = ERROR_ACCESS_DENIED}, false, 2000, "denied"},
+    {"a read-only target is not waited for", {.rename = ERROR_ACCESS_DENIED}, false, 0, "denied", true},
+    {"a run waits 10 s at most", {.rename = ERROR_ACCESS_DENIED}, false, 10, "denied", false, 9'990},
+    {"a flush that fails", {.flush = ERROR_DISK_FULL}, false, 0, "space|full"},
+    {"a refused mark: the file goes unmarked", {.mark = ERROR_INVALID_PARAMETER}, true},
     {"a refused mark, and the language fails: the file goes by name",
-     {.mark = ERROR_INVALID_FUNCTION, .flush = ERROR_DISK_FULL}, false, 0, true, false, 0, "space|full"},
-    {"a mark that the first file cannot clear: the files go unmarked", {.markKept = true},
-     false, 0, false, true, 0, ""},
-    {"a mark that a later file cannot clear fails its language", {.markKept = true},
-     false, 0, true, false, 0, "deleted|303"},
-    {"a temporary name being deleted: the next one", {.nameBeingDeleted = true}, false, 0, true, true, 0, ""},
-    {"a folder that refuses writing", {.folderDenied = true}, false, 0, true, false, 0, "denied"},
+     {.mark = ERROR_INVALID_FUNCTION, .flush = ERROR_DISK_FULL}, false, 0, "space|full"},
+    {"a mark that the first file cannot clear: the files go unmarked", {.markKept = true}, true, 0, "",
+     false, 0, false},
+    {"a mark that a later file cannot clear fails its language", {.markKept = true}, false, 0,
+     "deleted|303"},
+    {"a temporary name being deleted: the next one", {.nameBeingDeleted = true}, true},
+    {"a folder that refuses writing", {.folderDenied = true}, false, 0, "denied"},
 };
 // clang-format on
 
@@ -148,7 +133,7 @@ TEST(WindowsKeep, EveryBranchKeepsTheFileWholeOrLeavesTheEarlierOne) {
     gSlept = 0;
     platform::gWindowsRun = {.marksTried = c.marksTried, .waited = c.waitedBefore};
     SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_NORMAL);
-    Make(folder.path, {{"en.txt", kEarlier}});
+    Make(folder.path, {{"en.txt", "earlier"}});
     if (c.readOnlyTarget) SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_READONLY);
     platform::TemporaryFile temp;
     std::string error;
@@ -156,13 +141,13 @@ TEST(WindowsKeep, EveryBranchKeepsTheFileWholeOrLeavesTheEarlierOne) {
                 platform::WriteSome(temp.file, "new", 3, error) == 3 &&
                 platform::CloseTemporaryFile(temp, target.c_str(), error);
     platform::DropTemporaryFile(temp);
-    if (gBeingDeleted != INVALID_HANDLE_VALUE) CloseHandle(gBeingDeleted);
+    CloseHandle(gBeingDeleted);
     gBeingDeleted = INVALID_HANDLE_VALUE;
     EXPECT_EQ(kept, c.kept) << error;
     EXPECT_EQ(gSlept, c.slept);
     EXPECT_TRUE(std::regex_search(error, std::regex(c.reason, std::regex::icase))) << error;
     EXPECT_EQ(Snapshot(folder.path),
-              (std::map<std::string, std::string>{{"en.txt", c.kept ? "new" : kEarlier}}));
+              (std::map<std::string, std::string>{{"en.txt", c.kept ? "new" : "earlier"}}));
   }
   SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_NORMAL);
   platform::gWindowsCalls = {};
