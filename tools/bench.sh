@@ -5,10 +5,10 @@
 # Usage: tools/bench.sh [MEBIBYTES...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash tools/install_deps.sh native
-cmake --preset default >/dev/null
-cmake --build --preset default --target vornhold-extract generate_loc bench >/dev/null
+bash tools/install_deps.sh build
+cmake --preset example >/dev/null
+cmake --build --preset example --target vornhold-extract generate_loc bench >/dev/null
 sizes=("$@")
 [ ${#sizes[@]} -gt 0 ] || sizes=(64 512 1024)
-build/default/tools/bench build/default/vornhold-extract build/default/tools/generate_loc \
+build/example/tools/bench build/example/vornhold-extract build/example/tools/generate_loc \
   build/bench "${RUNS:-7}" "${sizes[@]}"

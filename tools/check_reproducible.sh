@@ -8,7 +8,7 @@
 # Usage: tools/check_reproducible.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash tools/install_deps.sh native windows
+bash tools/install_deps.sh windows
 if ! git diff --quiet HEAD; then
   echo "check_reproducible: uncommitted changes are not part of the check" >&2
 fi

@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-120}
-bash tools/install_deps.sh native fuzz
+bash tools/install_deps.sh build tests fuzz
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
 mkdir -p build/fuzz/corpus build/fuzz/artifacts

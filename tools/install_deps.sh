@@ -1,33 +1,32 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building and testing need, only when missing.
-# Usage: tools/install_deps.sh [native] [windows] [fuzz]
+# Installs the Debian packages that a command needs, only those that are
+# missing (so it needs root, or sudo, only the first time).
+# Usage: tools/install_deps.sh KIND...
+#   build          the native program: a compiler, CMake and Ninja
+#   tests          its tests: GoogleTest, XFS tools (the power-cut test)
+#   windows        the Windows program and its zip: mingw-w64, CMake, Ninja, zip
+#   windows-tests  its tests: wine (32-bit where this machine runs 32-bit
+#                  programs, which adds the i386 architecture to dpkg), the
+#                  locales of the code-page tests, exFAT tools, GoogleTest's
+#                  sources, and signing with a throwaway key on a SoftHSM token
+#   fuzz           clang and libFuzzer
 set -euo pipefail
-
-want=("$@")
-[ ${#want[@]} -gt 0 ] || want=(native)
 
 packages=()
 need() { dpkg -s "$1" >/dev/null 2>&1 || packages+=("$1"); }
-for kind in "${want[@]}"; do
+for kind in "$@"; do
   case "$kind" in
-    native)
-      need cmake; need ninja-build; need g++; need googletest
-      # exFAT and NTFS file systems for the tests' folders, as on a USB stick
-      # or a Windows disk.
-      need exfat-fuse; need exfatprogs; need ntfs-3g
-      # XFS, whose disk image the power-cut test copies.
-      need xfsprogs
-      ;;
-    windows)
-      need g++-mingw-w64-i686; need g++-mingw-w64-x86-64; need wine64
-      # The locales whose code pages the tests run wine under.
-      need locales
-      # zip makes the release zip (the package target), osslsigncode signs it;
-      # the signing test keeps a throwaway key on a SoftHSM token.
-      need zip; need osslsigncode; need openssl; need softhsm2; need libengine-pkcs11-openssl
-      # The 32-bit loader only where 32-bit programs can run at all, natively or
-      # under emulation.
-      if bash "$(dirname "$0")/../support/runs_32bit.sh" >/dev/null; then need wine32:i386; fi
+    build) need cmake; need ninja-build; need g++ ;;
+    tests) need libgtest-dev; need xfsprogs ;;
+    windows) need cmake; need ninja-build; need g++-mingw-w64-i686; need zip ;;
+    windows-tests)
+      need googletest; need wine64; need locales; need exfat-fuse; need exfatprogs
+      need osslsigncode; need openssl; need softhsm2; need libengine-pkcs11-openssl
+      if bash "$(dirname "$0")/../support/runs_32bit.sh" >/dev/null; then
+        need wine32:i386
+      else  # the same sources as a 64-bit program, under wine64
+        need g++-mingw-w64-x86-64
+      fi
       ;;
     fuzz) need clang; need libclang-rt-dev ;;
     *) echo "install_deps: unknown kind '$kind'" >&2; exit 2 ;;
@@ -39,6 +38,7 @@ sudo=()
 [ "$(id -u)" -eq 0 ] || sudo=(sudo)
 if printf '%s\n' "${packages[@]}" | grep -q ':i386$' &&
    ! dpkg --print-foreign-architectures | grep -qx i386; then
+  echo "install_deps: adding the i386 architecture to dpkg (for wine32)"
   "${sudo[@]}" dpkg --add-architecture i386
 fi
 echo "Installing: ${packages[*]}"

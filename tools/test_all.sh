@@ -1,30 +1,32 @@
 #!/usr/bin/env bash
-# Builds and runs every test: on the native build (g++), under AddressSanitizer
-# and UndefinedBehaviorSanitizer (clang), and on the Windows builds under wine:
-# the 64-bit one always, the 32-bit one (the program users get) wherever this
-# machine can run 32-bit programs, natively or under emulation (qemu-i386);
-# elsewhere the 32-bit .exe is built and its shape checked. Each run includes
-# the end-to-end tests, the random-damage test and the replay of the fuzzing
-# corpus.
+# Builds and runs every test, each once for every code path: the native build
+# (g++) runs everything that runs the program; the build under
+# AddressSanitizer and UndefinedBehaviorSanitizer (clang) runs the unit
+# tests, the random damage and the fuzzing corpus; the Windows program users
+# get (32-bit) runs under wine, natively or under emulation (qemu-i386), and
+# where this machine runs 32-bit programs in neither way, the same sources
+# built as a 64-bit program run under wine64 and the 32-bit .exe is only
+# checked.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash tools/install_deps.sh native fuzz windows
+bash tools/install_deps.sh build tests fuzz windows windows-tests
 cmake --workflow --preset default
 cmake --workflow --preset sanitize
-cmake --workflow --preset windows-x86_64
 how=$(bash support/runs_32bit.sh || true)
 case "$how" in
   native)
-    echo "this machine runs 32-bit programs: the whole suite runs on the 32-bit build"
+    echo "this machine runs 32-bit programs: the Windows tests run on the 32-bit program"
     cmake --workflow --preset windows-i686-tests
     ;;
   emulated*)
     echo "this machine runs 32-bit programs only under emulation (${how#emulated }):" \
-         "the whole suite runs on the 32-bit build, more slowly"
+         "the Windows tests run on the 32-bit program, more slowly"
     cmake --workflow --preset windows-i686-tests
     ;;
   *)
-    echo "this machine cannot run 32-bit programs: the 32-bit build is only checked, not run"
+    echo "this machine cannot run 32-bit programs: the Windows tests run on the 64-bit" \
+         "build, and the 32-bit program is only checked"
+    cmake --workflow --preset windows-x86_64
     cmake --workflow --preset windows-i686-check
     ;;
 esac
