@@ -26,15 +26,14 @@
 using locbuild::Bytes;
 using Files = std::map<std::string, std::string>;
 
-// Allocations may be made to fail, the library's and the program's own
-// (platform::Allocate): after this many more, when not negative.
+// One allocation may be made to fail, the library's or the program's own
+// (platform::Allocate): the one after this many more, when not negative.
 long gAllocationsLeft = -1;
 bool gAllocationFailed = false;
 
 bool MayAllocate() {
-  if (gAllocationsLeft == 0) return !(gAllocationFailed = true);
-  if (gAllocationsLeft > 0) --gAllocationsLeft;
-  return true;
+  gAllocationFailed = gAllocationFailed || gAllocationsLeft == 0;
+  return gAllocationsLeft < 0 || gAllocationsLeft-- != 0;
 }
 
 // Replacing operator new clashes with the sanitizers' own (their build leaves
@@ -148,9 +147,9 @@ TEST(LineFeeds, EveryLengthAndLfPlacementConvertsExactly) {
   }
 }
 
-// Every allocation of a run may fail, one after the other: each such run says
-// so, ends the line of the language it was in, and leaves each language file
-// whole or as it was, with no temporary file. The input is read from a real
+// Every allocation of a run may fail, each in a run of its own: each such run
+// says so, ends the line of the language it was in, and leaves each language
+// file whole or as it was, with no temporary file. The input is read from a real
 // file, in reads that end inside names and strings.
 TEST(Run, AnAllocationThatFailsAnywhereIsReportedAndLeavesNothingHalfDone) {
   platform::gCalloc = [](std::size_t count, std::size_t size) {
