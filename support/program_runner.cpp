@@ -5,18 +5,18 @@
 #include <iterator>
 #include <thread>
 
-void WaitForStop(const Stop& stop) {
-  namespace fs = std::filesystem;
-  auto entries = [&] {
-    std::error_code error;  // no folder yet: no entries
-    return std::distance(fs::directory_iterator(stop.watchFolder, error), {});
-  };
+long WatchedEntries(const Stop& stop) {
+  std::error_code error;  // no folder yet: no entries
+  if (stop.watchFolder.empty()) return 0;
+  return std::distance(std::filesystem::directory_iterator(stop.watchFolder, error), {});
+}
+
+void WaitForStop(const Stop& stop, long entriesBefore) {
   auto deadline =
       std::chrono::steady_clock::now() + std::chrono::microseconds(stop.afterMicroseconds);
-  auto before = stop.watchFolder.empty() ? 0 : entries();
   // Short naps, so that waiting leaves the processor to the program.
   while (std::chrono::steady_clock::now() < deadline) {
-    if (!stop.watchFolder.empty() && entries() > before) return;
+    if (!stop.watchFolder.empty() && WatchedEntries(stop) > entriesBefore) return;
     std::this_thread::sleep_for(std::chrono::microseconds(50));
   }
 }

@@ -45,5 +45,7 @@ ProgramRun RunProgram(const std::string& program, const std::string& folder,
                       const std::string& consolePath, int timeoutSeconds,
                       const Stop* stop = nullptr, const Limits& limits = {});
 
-// Returns when the stop is due.
-void WaitForStop(const Stop& stop);
+// The entries in the folder that the stop watches, counted before the
+// program starts; then, waiting until the stop is due.
+long WatchedEntries(const Stop& stop);
+void WaitForStop(const Stop& stop, long entriesBefore);

@@ -52,6 +52,7 @@ ProgramRun RunProgram(const std::string& program, const std::string& folder,
                       const Limits& limits) {
   int keyboard[2] = {-1, -1};
   if (limits.enterAfterPrompt && pipe(keyboard) != 0) return {};
+  const long entriesBefore = stop != nullptr ? WatchedEntries(*stop) : 0;
   pid_t child = fork();
   if (child == 0) {
     int in = limits.enterAfterPrompt ? keyboard[0] : open("/dev/null", O_RDONLY);
@@ -86,7 +87,7 @@ ProgramRun RunProgram(const std::string& program, const std::string& folder,
   }
   if (stop != nullptr) {
     if (stop->toProcessGroup) setpgid(child, child);  // whichever of the two comes first
-    WaitForStop(*stop);
+    WaitForStop(*stop, entriesBefore);
     if (stop->toProcessGroup) {
       kill(-child, stop->signal);
     } else {

@@ -6,6 +6,7 @@ ProgramRun RunProgram(const std::string& program, const std::string& folder,
                       const std::string& consolePath, int timeoutSeconds, const Stop* stop,
                       const Limits& /*limits*/) {
   ProgramRun run;
+  const long entriesBefore = stop != nullptr ? WatchedEntries(*stop) : 0;
   SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   HANDLE in = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ, &inherit, OPEN_EXISTING,
                           FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -33,7 +34,7 @@ ProgramRun RunProgram(const std::string& program, const std::string& folder,
   if (out != INVALID_HANDLE_VALUE) CloseHandle(out);
   if (!started) return run;
   if (stop != nullptr) {
-    WaitForStop(*stop);
+    WaitForStop(*stop, entriesBefore);
     TerminateProcess(process.hProcess, 1);
   }
   run.timedOut = WaitForSingleObject(process.hProcess, static_cast<DWORD>(timeoutSeconds) * 1000) ==
