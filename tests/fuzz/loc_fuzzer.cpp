@@ -31,8 +31,8 @@ void CheckRun(const StringRun& run) {
   }
   Require(marked == static_cast<std::size_t>(run.count) - 1, "not one mark between two strings");
   static std::vector<char> out(2 * kMaxRunText + kStoreSlack);
-  std::size_t stored = StoreWithCrLf(out.data(), run.text.data(), run.text.size(),
-                                     run.lineBreaks.get());
+  std::size_t stored =
+      StoreWithCrLf(out.data(), run.text.data(), run.text.size(), run.lineBreaks.get());
   Require(stored == run.text.size() + lineFeeds - marked, "a line end stored wrongly");
 }
 
