@@ -116,8 +116,8 @@ bool SameFile(const struct stat& a, const struct stat& b) {
 // its lock; it removes only files that it has locked itself, so once ours is
 // locked, a file still in place stays ours.
 bool LockedInPlace(int file, const char* path) {
-  struct stat held {
-  }, named{};
+  struct stat held {};
+  struct stat named {};
   return ::flock(file, LOCK_EX) == 0 && ::fstat(file, &held) == 0 && ::lstat(path, &named) == 0 &&
          SameFile(held, named);
 }
@@ -233,8 +233,8 @@ void RemoveLeftOverTemporaryFiles(const char* folder) {
     if (file < 0) continue;
     // Removed only while locked and still under that name, so never a file
     // that its maker has locked since, nor one that took the name after it.
-    struct stat held {
-    }, named{};
+    struct stat held {};
+    struct stat named {};
     if (::fstat(file, &held) == 0 && S_ISREG(held.st_mode) &&
         ::flock(file, LOCK_EX | LOCK_NB) == 0 &&
         ::fstatat(::dirfd(dir), entry->d_name, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
