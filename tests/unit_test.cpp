@@ -10,9 +10,12 @@
 #else
 #include <sys/file.h>
 #include <unistd.h>
+
+#include "platform/posix_calls.hpp"
 #endif
 
 #include <cstdlib>
+#include <cstring>
 #include <new>
 #include <regex>
 #include <thread>
@@ -41,9 +44,11 @@ bool MayAllocate() {
 // with free, so it stays.
 #ifndef VORNHOLD_SANITIZED
 void* operator new(std::size_t size) {
-  void* memory = MayAllocate() ? std::malloc(size == 0 ? 1 : size) : nullptr;
-  if (memory == nullptr) throw std::bad_alloc();
-  return memory;
+  for (;;) {  // as the library's: the new handler first, if there is one
+    if (void* memory = MayAllocate() ? std::malloc(size == 0 ? 1 : size) : nullptr) return memory;
+    if (std::get_new_handler() == nullptr) throw std::bad_alloc();
+    std::get_new_handler()();
+  }
 }
 #endif
 
@@ -165,7 +170,7 @@ TEST(LineFeeds, EveryLengthAndLfPlacementConvertsExactly) {
 // Every allocation of a run may fail, each in a run of its own: each such run
 // says so, ends the line of the language it was in, and leaves each language
 // file whole or as it was, with no temporary file. The input is read from a real
-// file, in reads that end inside names and strings.
+// file, in reads that end inside names and strings; the console is a file.
 TEST(Run, AnAllocationThatFailsAnywhereIsReportedAndLeavesNothingHalfDone) {
   platform::gCalloc = [](std::size_t count, std::size_t size) {
     return MayAllocate() ? std::calloc(count, size) : nullptr;
@@ -173,44 +178,76 @@ TEST(Run, AnAllocationThatFailsAnywhereIsReportedAndLeavesNothingHalfDone) {
   locbuild::LocFile loc;
   TempFolder work("allocations");
   const Files earlier = {{"Output", "<folder>"}, {"Output/fr.txt", "earlier\r\n"}};
-  Files whole = {{"languages.loc", ""}};
+  Files whole;
   for (const char* name : {"en", "fr", "de"}) {
     auto& language = loc.languages.emplace_back(locbuild::Language{name, {"two\nlines"}});
     language.strings.resize(10, std::string(30'000, name[0]));  // reads end inside them
     whole["Output/" + language.name + ".txt"] = locbuild::ExpectedText(language.strings);
   }
-  const std::string path = (work.path / "languages.loc").string();
-  const std::string folder = (work.path / "Output").string();
   Make(work.path, {{"languages.loc", whole["languages.loc"] = locbuild::BuildLoc(loc)}});
-  for (long allowed = 0; allowed == 0 || gAllocationFailed; ++allowed) {
-    SCOPED_TRACE(std::to_string(allowed) + " allocations allowed");
-    std::filesystem::remove_all(work.path / "Output");
-    Make(work.path, earlier);
-    std::FILE* console = std::tmpfile();
+  const fs::path folder = fs::current_path();
+  fs::current_path(work.path);
+  std::fflush(stdout);
+  const int testConsole = dup(1), keyboard = dup(0);
+  for (long allowed = 0, missing = 0; missing < 2; ++allowed) {  // then with no input
+    SCOPED_TRACE(std::to_string(allowed) + " allocations allowed" + (missing ? ", no input" : ""));
+    if (missing) fs::rename(kLocFileName, "elsewhere.loc");
+    fs::remove_all("Output");
+    Make(".", earlier);
+    int console = open("console.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int keys = open("console.txt", O_RDONLY);  // any key, so that the prompt returns at once
+    dup2(console, 1), dup2(keys, 0), close(console), close(keys);
     gAllocationsLeft = allowed;
     gAllocationFailed = false;
-    LocInput input;
-    OpenInput(input, path.c_str());
-    LanguageList languages;
-    ExtractResult result = ExtractLoc(input, languages, RunTarget{console, folder.c_str()});
+    OpenInput(gLocInput, kLocFileName);
+    int status = RunExtraction();
     gAllocationsLeft = -1;
-    std::string said(1 << 16, '\0');
-    std::rewind(console);
-    said.resize(std::fread(said.data(), 1, said.size(), console));
-    std::fclose(console);
-    EXPECT_EQ(result.damaged, gAllocationFailed);
-    EXPECT_EQ(said.find("does not fit in memory at byte") != std::string::npos, gAllocationFailed);
+    std::fflush(stdout);
+    dup2(testConsole, 1), dup2(keyboard, 0);
+    CloseInput(gLocInput);
+    gLocInput.state = InputState::NotOpen, gLocInput.failure = {};
+    gLanguageList = {};
+    if (missing) fs::rename("elsewhere.loc", kLocFileName);
+    Files after = Snapshot(".");
+    std::string said = after["console.txt"];
+    after.erase("console.txt");
+    // A failed allocation is reported, or changes nothing that matters (a
+    // reason shown as it was found, without conversion to the code page).
+    bool outOfMemory = said.find("does not fit in memory at byte") != std::string::npos;
+    EXPECT_TRUE(gAllocationFailed || !outOfMemory);
+    EXPECT_EQ(status, outOfMemory || missing ? -1 : 0);
+    EXPECT_EQ(said.find("could not be opened") != std::string::npos, missing && !outOfMemory);
     EXPECT_FALSE(std::regex_search(said, std::regex(R"(Extracting \w+\.\.\.(?! Done!| Failed!))")))
         << said;
-    for (const auto& [name, bytes] : Snapshot(work.path)) {
+    for (const auto& [name, bytes] : after) {
       EXPECT_TRUE((whole.count(name) > 0 && whole.at(name) == bytes) ||
                   (earlier.count(name) > 0 && earlier.at(name) == bytes))
           << name;
     }
     ASSERT_LT(allowed, 1000);
+    if (!gAllocationFailed) allowed = -1, ++missing;
   }
+  fs::current_path(folder);
   platform::gCalloc = [](std::size_t count, std::size_t size) { return std::calloc(count, size); };
 }
+
+#ifndef _WIN32
+// A disk that does not take a file's data (an I/O error, a stick pulled out)
+// fails its language with the system's reason; the earlier file stays.
+TEST(TemporaryFiles, AFlushThatFailsKeepsTheEarlierFile) {
+  platform::gPosixCalls.flushData = [](int) { return errno = EIO, -1; };
+  TempFolder folder("flush");
+  Make(folder.path, {{"en.txt", "earlier"}});
+  platform::TemporaryFile temp;
+  std::string error;
+  ASSERT_TRUE(platform::CreateTemporaryFile(folder.path.c_str(), temp, error));
+  EXPECT_EQ(platform::WriteSome(temp.file, "new", 3, error), 3);
+  EXPECT_FALSE(platform::CloseTemporaryFile(temp, (folder.path / "en.txt").c_str(), error));
+  platform::gPosixCalls = {};
+  EXPECT_EQ(error, std::strerror(EIO));
+  EXPECT_EQ(Snapshot(folder.path), (Files{{"en.txt", "earlier"}}));
+}
+#endif
 
 // A temporary file goes only when no one holds it (locked on POSIX systems,
 // open on Windows), whatever process id its name carries.

@@ -15,9 +15,12 @@
 
 #include "platform/file_names.hpp"
 #include "platform/platform.hpp"
+#include "platform/posix_calls.hpp"
 #include "platform/temporary_names.hpp"
 
 namespace platform {
+
+PosixCalls gPosixCalls;
 
 namespace {
 
@@ -149,7 +152,7 @@ std::string TakeTemporaryName(const std::string& folder, std::string& error, Mak
 // Data first, then the name: a power cut after the rename or link must not
 // find the name on a file whose data never reached the disk.
 bool Flush(int file, std::string& error) {
-  if (::fdatasync(file) == 0) return true;
+  if (gPosixCalls.flushData(file) == 0) return true;
   error = ErrorText(errno);
   return false;
 }

@@ -200,7 +200,7 @@ void OnAllocationFailure() {
 }
 
 bool HoldMemoryReserve() {
-  gMemoryReserve = std::malloc(kMemoryReserve);
+  gMemoryReserve = platform::gCalloc(1, kMemoryReserve);
   if (gMemoryReserve != nullptr) std::set_new_handler(OnAllocationFailure);
   return gMemoryReserve != nullptr;
 }
