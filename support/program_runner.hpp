@@ -31,7 +31,8 @@ struct Limits {
   // The first process of a PID namespace of its own, as in a container
   // (`unshare`, which needs root).
   bool ownPidNamespace = false;
-  bool ordinaryUser = false;  // where the tests run as root, as the user nobody
+  bool ordinaryUser = false;   // where the tests run as root, as the user nobody
+  bool hangupIgnored = false;  // as under nohup
   // Standard input a keyboard that presses Enter once the closing prompt shows;
   // else it is empty, and the prompt returns at once.
   bool enterAfterPrompt = false;

@@ -53,6 +53,8 @@ ProgramRun RunProgram(const std::string& program, const std::string& folder,
   int keyboard[2] = {-1, -1};
   if (limits.enterAfterPrompt && pipe(keyboard) != 0) return {};
   const long entriesBefore = stop != nullptr ? WatchedEntries(*stop) : 0;
+  // Ignored from the fork on, so that a hangup sent at once finds it ignored.
+  auto hangup = signal(SIGHUP, limits.hangupIgnored ? SIG_IGN : SIG_DFL);
   pid_t child = fork();
   if (child == 0) {
     int in = limits.enterAfterPrompt ? keyboard[0] : open("/dev/null", O_RDONLY);
@@ -85,6 +87,7 @@ ProgramRun RunProgram(const std::string& program, const std::string& folder,
     }
     _exit(127);
   }
+  signal(SIGHUP, hangup);
   if (stop != nullptr) {
     if (stop->toProcessGroup) setpgid(child, child);  // whichever of the two comes first
     WaitForStop(*stop, entriesBefore);

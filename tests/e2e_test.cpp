@@ -456,6 +456,7 @@ TEST_F(Extract, StoppedAtAnyMomentLeavesOnlyWholeFiles) {
     int signal;
     bool mayLeaveOne = false;  // a kill that no clean-up outlives
     bool ownPidNamespace = false, toProcessGroup = false;
+    bool ignored = false;  // a hangup under nohup, which stops nothing
   };
 #ifdef _WIN32
   // A stop between a file's creation and its deletion mark, or between
@@ -470,6 +471,7 @@ TEST_F(Extract, StoppedAtAnyMomentLeavesOnlyWholeFiles) {
   // SIGTERM stands for the stop signals that share one handler; a terminal's
   // Ctrl+C goes to the process group.
   const Way ways[] = {{SIGTERM},
+                      {SIGHUP, false, false, false, true},
                       {SIGINT, false, false, true},
                       {SIGKILL, true},
                       {SIGTERM, false, true},
@@ -491,8 +493,10 @@ TEST_F(Extract, StoppedAtAnyMomentLeavesOnlyWholeFiles) {
       // or where that cannot kill it (a PID namespace's first process), with
       // the status a shell gives such a death; TerminateProcess's on Windows.
       // (`unshare` reports its child's death by SIGKILL as a failure of its own.)
-      ProgramRun stopped = Run(&stop, {.ownPidNamespace = way.ownPidNamespace});
-      if (moment == 3 && !(way.ownPidNamespace && way.mayLeaveOne)) {
+      ProgramRun stopped =
+          Run(&stop, {.ownPidNamespace = way.ownPidNamespace, .hangupIgnored = way.ignored});
+      EXPECT_TRUE(!way.ignored || (stopped.exitStatus == 0 && Everything() == fresh));
+      if (moment == 3 && !(way.ownPidNamespace && way.mayLeaveOne) && !way.ignored) {
         EXPECT_TRUE(stopped.killedBySignal || stopped.exitStatus == kStoppedStatus + way.signal)
             << stopped.exitStatus;
       }

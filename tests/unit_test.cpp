@@ -125,7 +125,7 @@ TEST(FileName, TellsPlainNamesFromPathsDevicesShortNamesAndMisreadBytes) {
   std::vector<std::pair<std::vector<std::string>, NameCheck>> checks = {
       {{"en", "", ".hidden", "pt.BR", "Fran\347ais", "CONSOLE", "COM10", "nul-free", "lpt", ". .",
         "a b", "COM\xB4", "a~", "a~1b", "x.a~1", "caf\xC3\xA9", "\xC0", "\xE0\xA0\x80",
-        "\xF0\x90\x80\x80", std::string(251, 'n')}, NameCheck::Plain},
+        "\xF0\x90\x80\x80", "1234", std::string(251, 'n')}, NameCheck::Plain},
       {{"a/b", "..\\up", "C:x", "x:stream", "*", "a?", "\"q\"", "<", ">", "|", "tab\t", "del\x7F",
         "CON", "con", "Con.txt", "NUL ", "nul .x", "lpt9.log", "COM1", "aux", "PRN", "CONIN$",
         "com0", "LPT0.txt", "COM\xB9", "lpt\xB3", std::string("a\0b", 3)}, NameCheck::Unsafe},

@@ -17,7 +17,7 @@ need() { dpkg -s "$1" >/dev/null 2>&1 || packages+=("$1"); }
 for kind in "$@"; do
   case "$kind" in
     build) need cmake; need ninja-build; need g++ ;;
-    tests) need libgtest-dev; need xfsprogs ;;
+    tests) need libgtest-dev; need xfsprogs; need exfat-fuse; need exfatprogs ;;
     windows) need cmake; need ninja-build; need g++-mingw-w64-i686; need zip ;;
     windows-tests)
       need googletest; need wine64; need locales; need exfat-fuse; need exfatprogs
