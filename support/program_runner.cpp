@@ -16,7 +16,7 @@ void WaitForStop(const Stop& stop, long entriesBefore) {
       std::chrono::steady_clock::now() + std::chrono::microseconds(stop.afterMicroseconds);
   // Short naps, so that waiting leaves the processor to the program.
   while (std::chrono::steady_clock::now() < deadline) {
-    if (!stop.watchFolder.empty() && WatchedEntries(stop) > entriesBefore) return;
+    if (WatchedEntries(stop) > entriesBefore) return;
     std::this_thread::sleep_for(std::chrono::microseconds(50));
   }
 }

@@ -172,6 +172,7 @@ TEST(LineFeeds, EveryLengthAndLfPlacementConvertsExactly) {
 // file whole or as it was, with no temporary file. The input is read from a real
 // file, in reads that end inside names and strings; the console is a file.
 TEST(Run, AnAllocationThatFailsAnywhereIsReportedAndLeavesNothingHalfDone) {
+  const auto systemCalloc = platform::gCalloc;
   platform::gCalloc = [](std::size_t count, std::size_t size) {
     return MayAllocate() ? std::calloc(count, size) : nullptr;
   };
@@ -228,7 +229,7 @@ TEST(Run, AnAllocationThatFailsAnywhereIsReportedAndLeavesNothingHalfDone) {
     if (!gAllocationFailed) allowed = -1, ++missing;
   }
   fs::current_path(folder);
-  platform::gCalloc = [](std::size_t count, std::size_t size) { return std::calloc(count, size); };
+  platform::gCalloc = systemCalloc;
 }
 
 #ifndef _WIN32

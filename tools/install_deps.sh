@@ -3,7 +3,8 @@
 # missing (so it needs root, or sudo, only the first time).
 # Usage: tools/install_deps.sh KIND...
 #   build          the native program: a compiler, CMake and Ninja
-#   tests          its tests: GoogleTest, XFS tools (the power-cut test)
+#   tests          its tests: GoogleTest, XFS tools (the power-cut test), exFAT
+#                  tools (the full disk)
 #   windows        the Windows program and its zip: mingw-w64, CMake, Ninja, zip
 #   windows-tests  its tests: wine (32-bit where this machine runs 32-bit
 #                  programs, which adds the i386 architecture to dpkg), the
